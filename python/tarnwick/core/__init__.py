@@ -1,0 +1,1 @@
+"""The host's core services and the three compiled modules."""

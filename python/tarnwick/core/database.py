@@ -1,0 +1,141 @@
+"""The factory database: one SQLite table of factory records.
+
+The database file lives in the build directory (``factories.db``) unless another path is chosen
+with `use_database`. Every operation opens its own connection and commits before returning, so the
+table is always consistent on disk and readable by other processes.
+"""
+
+from __future__ import annotations
+
+import os
+import sqlite3
+from collections.abc import Iterator
+from contextlib import contextmanager
+from pathlib import Path
+
+from tarnwick import settings
+from tarnwick.models import FactoryRecord
+
+__all__ = [
+    "DATABASE_FILE_NAME",
+    "get_database_path",
+    "use_database",
+    "reset_database",
+    "set_factories_status_by_names",
+    "get_factories_by_name",
+    "get_all_factories",
+    "add_factories",
+    "sync_from_kcl",
+]
+
+DATABASE_FILE_NAME = "factories.db"
+
+_chosen_path: Path | None = None
+
+_SCHEMA = """
+CREATE TABLE IF NOT EXISTS factories (
+    name TEXT PRIMARY KEY,
+    status TEXT NOT NULL,
+    message TEXT NOT NULL DEFAULT '',
+    source TEXT
+)
+"""
+
+
+def get_database_path() -> Path:
+    """The database file in use."""
+    if _chosen_path is not None:
+        return _chosen_path
+    return settings.get_build_dir() / DATABASE_FILE_NAME
+
+
+def use_database(path: str | os.PathLike) -> None:
+    """Use the database file at `path` from now on (created on first use)."""
+    global _chosen_path
+    _chosen_path = Path(path)
+
+
+def reset_database() -> None:
+    """Use the default database file in the build directory again."""
+    global _chosen_path
+    _chosen_path = None
+
+
+@contextmanager
+def _connect() -> Iterator[sqlite3.Connection]:
+    path = get_database_path()
+    path.parent.mkdir(parents=True, exist_ok=True)
+    connection = sqlite3.connect(path)
+    try:
+        connection.execute(_SCHEMA)
+        with connection:
+            yield connection
+    finally:
+        connection.close()
+
+
+def _record(row: tuple) -> FactoryRecord:
+    name, status, message, source = row
+    return FactoryRecord(name=name, status=status, message=message, source=source)
+
+
+def set_factories_status_by_names(*names: str, status: str) -> None:
+    """Give the named factories `status`; a factory without a row gets a new one."""
+    with _connect() as connection:
+        connection.executemany(
+            "INSERT INTO factories (name, status) VALUES (?, ?) "
+            "ON CONFLICT(name) DO UPDATE SET status = excluded.status",
+            [(name, status) for name in names],
+        )
+
+
+def get_factories_by_name(*names: str) -> dict[str, FactoryRecord]:
+    """The records of the named factories that exist, by name."""
+    if not names:
+        return {}
+    placeholders = ", ".join("?" for _ in names)
+    with _connect() as connection:
+        rows = connection.execute(
+            f"SELECT name, status, message, source FROM factories WHERE name IN ({placeholders})",
+            names,
+        ).fetchall()
+    return {row[0]: _record(row) for row in rows}
+
+
+def get_all_factories() -> dict[str, FactoryRecord]:
+    """Every record of the table, by name, in name order."""
+    with _connect() as connection:
+        rows = connection.execute(
+            "SELECT name, status, message, source FROM factories ORDER BY name"
+        ).fetchall()
+    return {row[0]: _record(row) for row in rows}
+
+
+def add_factories(*records: FactoryRecord) -> None:
+    """Store `records`, replacing the rows of the same factories."""
+    with _connect() as connection:
+        connection.executemany(
+            "INSERT OR REPLACE INTO factories (name, status, message, source) VALUES (?, ?, ?, ?)",
+            [(r.name, r.status, r.message, r.source) for r in records],
+        )
+
+
+def sync_from_kcl() -> None:
+    """Bring the table in line with the active PDK's cells.
+
+    Every cell of the active PDK gets a row (status UNKNOWN when it is new) and its current source
+    path; rows of factories the PDK no longer has are left alone, so their history stays readable.
+    """
+    import brenvik
+
+    pdk = brenvik.get_active_pdk()
+    rows = []
+    for name, cell_function in pdk.cells.items():
+        source = brenvik.cell_source_path(cell_function)
+        rows.append((name, "UNKNOWN", None if source is None else str(source)))
+    with _connect() as connection:
+        connection.executemany(
+            "INSERT INTO factories (name, status, source) VALUES (?, ?, ?) "
+            "ON CONFLICT(name) DO UPDATE SET source = excluded.source",
+            rows,
+        )

@@ -1,0 +1,57 @@
+"""Messages to the user interface and the factory database record."""
+
+from __future__ import annotations
+
+from pathlib import Path
+from typing import Literal
+
+from pydantic import BaseModel
+
+__all__ = [
+    "FactoryStatus",
+    "FactoryRecord",
+    "ReloadFactoriesMessage",
+    "ReloadLayoutMessage",
+    "DepthviewMessage",
+]
+
+FactoryStatus = Literal["BUSY", "SUCCESS", "ERROR", "UNKNOWN"]
+"""BUSY while a build is pending, SUCCESS once built, ERROR after a failed build; UNKNOWN for a
+factory that is known but has not been built in this project yet."""
+
+
+class FactoryRecord(BaseModel):
+    """One factory's row of the factory database."""
+
+    name: str
+    status: str = "UNKNOWN"
+    message: str = ""
+    source: str | None = None
+
+    def absolute_source(self) -> Path | None:
+        """The absolute path of the factory's source file, or None when it has none."""
+        if not self.source:
+            return None
+        return Path(self.source).expanduser().resolve()
+
+
+class ReloadFactoriesMessage(BaseModel):
+    """Tells the user interface to reload its list of factories."""
+
+
+class ReloadLayoutMessage(BaseModel):
+    """Tells the user interface to reload the layout of one cell."""
+
+    cell: str
+
+
+class DepthviewMessage(BaseModel):
+    """A 3D viewer scene as JSON text."""
+
+    content: str
+
+    def write(self, path: str | Path) -> Path:
+        """Write the message content to `path` (UTF-8) and return the path."""
+        path = Path(path)
+        path.write_text(self.content, encoding="utf-8")
+        return path

@@ -1,0 +1,57 @@
+"""Output directories of the host.
+
+Each directory comes from an environment variable when it is set, else from a default below the
+project build folder (``TARNWICK_BUILD_DIR``, by default ``tarnwick_build`` in the working
+directory). Values are read at every call, so changing the environment takes effect at once.
+"""
+
+from __future__ import annotations
+
+import os
+from pathlib import Path
+
+__all__ = ["get_build_dir", "get_gds_dir", "get_log_dir", "configure", "reset"]
+
+BUILD_DIR_VARIABLE = "TARNWICK_BUILD_DIR"
+GDS_DIR_VARIABLE = "TARNWICK_GDS_DIR"
+LOG_DIR_VARIABLE = "TARNWICK_LOG_DIR"
+DEFAULT_BUILD_FOLDER = "tarnwick_build"
+
+
+def get_build_dir() -> Path:
+    """The build directory (schema files go below it)."""
+    value = os.environ.get(BUILD_DIR_VARIABLE)
+    return Path(value) if value else Path.cwd() / DEFAULT_BUILD_FOLDER
+
+
+def get_gds_dir() -> Path:
+    """The directory of built GDS files."""
+    value = os.environ.get(GDS_DIR_VARIABLE)
+    return Path(value) if value else get_build_dir() / "gds"
+
+
+def get_log_dir() -> Path:
+    """The directory of per-factory error logs."""
+    value = os.environ.get(LOG_DIR_VARIABLE)
+    return Path(value) if value else get_build_dir() / "logs"
+
+
+def configure(
+    build_dir: str | os.PathLike | None = None,
+    gds_dir: str | os.PathLike | None = None,
+    log_dir: str | os.PathLike | None = None,
+) -> None:
+    """Set the directories that are given (through the environment of this process)."""
+    for variable, value in (
+        (BUILD_DIR_VARIABLE, build_dir),
+        (GDS_DIR_VARIABLE, gds_dir),
+        (LOG_DIR_VARIABLE, log_dir),
+    ):
+        if value is not None:
+            os.environ[variable] = os.fspath(value)
+
+
+def reset() -> None:
+    """Back to the defaults: forget every directory set through the environment."""
+    for variable in (BUILD_DIR_VARIABLE, GDS_DIR_VARIABLE, LOG_DIR_VARIABLE):
+        os.environ.pop(variable, None)

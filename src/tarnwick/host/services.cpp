@@ -1,0 +1,56 @@
+#include "tarnwick/host/services.hpp"
+
+namespace tarnwick::host {
+
+Binding pdk_get_pdk{"tarnwick.core.pdk", "get_pdk"};
+Binding database{"tarnwick.core.database"};
+Binding callgraph{"tarnwick.core.callgraph"};
+Binding schema{"tarnwick.core.schema"};
+Binding settings{"tarnwick.settings"};
+Binding shared_none{"tarnwick.core.shared", "none"};
+Binding logger_get_logger{"tarnwick.logger", "get_logger"};
+Binding brenvik{"brenvik"};
+Binding tesselink_kcell{"tesselink.kcell"};
+Binding ostrand{"ostrand"};
+Binding klayout_db{"klayout.db"};
+Binding numpy{"numpy"};
+
+namespace {
+Binding communication_send_message{"tarnwick.core.communication", "send_message"};
+Binding models{"tarnwick.models"};
+
+void log(const char* level, const std::string& text) {
+  nb::object logger = logger_get_logger.get()();
+  logger.attr(level)(nb::str(text.data(), text.size()));
+}
+}  // namespace
+
+void bind_services() {
+  for (Binding* binding :
+       {&pdk_get_pdk, &database, &callgraph, &schema, &settings, &shared_none, &logger_get_logger,
+        &brenvik, &tesselink_kcell, &ostrand, &klayout_db, &numpy, &communication_send_message,
+        &models}) {
+    binding->bind();
+  }
+}
+
+nb::object get_pdk() { return pdk_get_pdk.get()(); }
+
+void send_message(nb::handle message) { communication_send_message.get()(message); }
+
+nb::object reload_factories_message() { return models.get().attr("ReloadFactoriesMessage")(); }
+
+nb::object reload_layout_message(const std::string& cell) {
+  return models.get().attr("ReloadLayoutMessage")(nb::arg("cell") = cell);
+}
+
+nb::object depthview_message(nb::handle content) {
+  return models.get().attr("DepthviewMessage")(nb::arg("content") = content);
+}
+
+void log_debug(const std::string& text) { log("debug", text); }
+void log_info(const std::string& text) { log("info", text); }
+void log_warning(const std::string& text) { log("warning", text); }
+void log_error(const std::string& text) { log("error", text); }
+
+}  // namespace tarnwick::host

@@ -1,0 +1,56 @@
+#pragma once
+// Thin typed access to the host application's services and to the component library.
+//
+// Each function makes one call through a lazy binding and hands back what the service returned;
+// errors raised by a service propagate unchanged as nb::python_error. Nothing here caches a
+// service's answer: the active PDK, the settings and the logger are obtained afresh at every call.
+#include <nanobind/nanobind.h>
+
+#include <string>
+
+#include "tarnwick/host/lazy.hpp"
+
+namespace tarnwick::host {
+
+// Binds every service below (no module is imported yet). Each compiled module calls this once,
+// when it is loaded.
+void bind_services();
+
+// --- tarnwick.core.pdk
+nb::object get_pdk();
+extern Binding pdk_get_pdk;
+
+// --- tarnwick.core.communication
+void send_message(nb::handle message);
+
+// --- tarnwick.models
+nb::object reload_factories_message();
+nb::object reload_layout_message(const std::string& cell);
+nb::object depthview_message(nb::handle content);
+
+// --- tarnwick.core.database
+extern Binding database;
+// --- tarnwick.core.callgraph
+extern Binding callgraph;
+// --- tarnwick.core.schema
+extern Binding schema;
+// --- tarnwick.settings
+extern Binding settings;
+// --- tarnwick.core.shared.none, the JSON writer's fallback hook
+extern Binding shared_none;
+
+// --- tarnwick.logger: get_logger() afresh, then one call with one text.
+extern Binding logger_get_logger;
+void log_debug(const std::string& text);
+void log_info(const std::string& text);
+void log_warning(const std::string& text);
+void log_error(const std::string& text);
+
+// --- component library and helpers
+extern Binding brenvik;         // the brenvik package
+extern Binding tesselink_kcell; // tesselink.kcell
+extern Binding ostrand;         // the ostrand package
+extern Binding klayout_db;      // klayout.db
+extern Binding numpy;           // numpy
+
+}  // namespace tarnwick::host
