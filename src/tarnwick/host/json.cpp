@@ -5,8 +5,6 @@
 namespace tarnwick::host::json {
 
 namespace {
-Binding orjson{"orjson"};
-
 nb::object options(Style style) {
   nb::handle module = orjson.resolved();
   switch (style) {

@@ -14,6 +14,13 @@ Binding tesselink_kcell{"tesselink.kcell"};
 Binding ostrand{"ostrand"};
 Binding klayout_db{"klayout.db"};
 Binding numpy{"numpy"};
+Binding yaml{"yaml"};
+Binding natsort{"natsort"};
+Binding orjson{"orjson"};
+Binding inspect{"inspect"};
+Binding traceback{"traceback"};
+Binding tempfile{"tempfile"};
+Binding pathlib{"pathlib"};
 
 namespace {
 Binding communication_send_message{"tarnwick.core.communication", "send_message"};
@@ -28,8 +35,8 @@ void log(const char* level, const std::string& text) {
 void bind_services() {
   for (Binding* binding :
        {&pdk_get_pdk, &database, &callgraph, &schema, &settings, &shared_none, &logger_get_logger,
-        &brenvik, &tesselink_kcell, &ostrand, &klayout_db, &numpy, &communication_send_message,
-        &models}) {
+        &brenvik, &tesselink_kcell, &ostrand, &klayout_db, &numpy, &yaml, &natsort, &orjson,
+        &inspect, &traceback, &tempfile, &pathlib, &communication_send_message, &models}) {
     binding->bind();
   }
 }

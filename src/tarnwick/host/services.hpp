@@ -52,5 +52,14 @@ extern Binding tesselink_kcell; // tesselink.kcell
 extern Binding ostrand;         // the ostrand package
 extern Binding klayout_db;      // klayout.db
 extern Binding numpy;           // numpy
+extern Binding yaml;            // PyYAML
+extern Binding natsort;         // natsort
+extern Binding orjson;          // orjson (use host::json to write JSON)
+
+// --- the runtime's own modules used for introspection and files
+extern Binding inspect;    // inspect
+extern Binding traceback;  // traceback
+extern Binding tempfile;   // tempfile
+extern Binding pathlib;    // pathlib
 
 }  // namespace tarnwick::host
