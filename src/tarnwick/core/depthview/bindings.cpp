@@ -4,6 +4,10 @@
 
 #include "tarnwick/host/services.hpp"
 
+// --- buffer encoding, layer properties, entry points
+#include "tarnwick/core/depthview/buffer.hpp"
+// --- end
+
 namespace nb = nanobind;
 
 NB_MODULE(depthview, m) {
@@ -12,4 +16,9 @@ NB_MODULE(depthview, m) {
   nb::list all;
   all.append("depthview");
   m.attr("__all__") = all;
+
+  // --- buffer encoding, layer properties, entry points
+  m.def("numpy_to_buffer_json", &tarnwick::depthview::numpy_to_buffer_json, nb::arg("value"),
+        "The map form of a scene with every numeric array replaced by a base64 buffer record.");
+  // --- end
 }
