@@ -60,4 +60,18 @@ void log_info(const std::string& text) { log("info", text); }
 void log_warning(const std::string& text) { log("warning", text); }
 void log_error(const std::string& text) { log("error", text); }
 
+// --- used by tarnwick.core.freeze
+nb::object import_brenvik() { return nb::module_::import_("brenvik"); }
+
+bool is_mapping(nb::handle value) {
+  if (PyDict_Check(value.ptr())) return true;
+  static PyObject* mapping = nullptr;  // leaked on purpose: lives as long as the process
+  if (mapping == nullptr) {
+    mapping = nb::object(nb::module_::import_("collections.abc").attr("Mapping")).release().ptr();
+  }
+  const int result = PyObject_IsInstance(value.ptr(), mapping);
+  if (result < 0) throw nb::python_error();
+  return result == 1;
+}
+
 }  // namespace tarnwick::host

@@ -62,4 +62,11 @@ extern Binding traceback;  // traceback
 extern Binding tempfile;   // tempfile
 extern Binding pathlib;    // pathlib
 
+// --- used by tarnwick.core.freeze
+// `import brenvik`: a plain import at every call, so a replaced sys.modules entry is seen. Import
+// errors propagate.
+nb::object import_brenvik();
+// Whether `value` is a map: a dict (or subclass) or any other collections.abc.Mapping.
+bool is_mapping(nb::handle value);
+
 }  // namespace tarnwick::host
