@@ -10,4 +10,14 @@ from tesselink.kcell import TKCell
 from tesselink.layer import LayerEnum
 from tesselink.layout import DBU_UM, KCLayout, get_kcl, kcl, reset_kcl, set_kcl
 
-__all__ = ["DBU_UM", "KCLayout", "LayerEnum", "TKCell", "get_kcl", "kcell", "kcl", "reset_kcl", "set_kcl"]
+__all__ = [
+    "DBU_UM",
+    "KCLayout",
+    "LayerEnum",
+    "TKCell",
+    "get_kcl",
+    "kcell",
+    "kcl",
+    "reset_kcl",
+    "set_kcl",
+]

@@ -13,7 +13,7 @@ class TKCell:
     ``kdb_cell`` is the KLayout cell and ``layout`` the layout that owns it.
     """
 
-    __slots__ = ("_layout", "_cell_index")
+    __slots__ = ("_cell_index", "_layout")
 
     def __init__(self, kdb_cell: kdb.Cell) -> None:
         if not isinstance(kdb_cell, kdb.Cell):

@@ -1,0 +1,322 @@
+"""Process technology: layer stacks (heights, materials, derived layers) and layer views."""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Iterator, Mapping
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING, Any, Union
+
+import klayout.db as kdb
+from tesselink.layer import LayerEnum
+
+from brenvik.component import layer_index, layer_tuple
+
+if TYPE_CHECKING:
+    from brenvik.component import Component
+
+_OPERATIONS = {
+    "and": "and",
+    "&": "and",
+    "or": "or",
+    "|": "or",
+    "not": "not",
+    "-": "not",
+    "xor": "xor",
+    "^": "xor",
+}
+_SYMBOL = {"and": "&", "or": "|", "not": "-", "xor": "^"}
+
+
+class _LayerExpression:
+    """Boolean operators shared by logical and derived layers."""
+
+    def __and__(self, other: LayerExpression) -> DerivedLayer:
+        return DerivedLayer(self, other, "and")  # type: ignore[arg-type]
+
+    def __or__(self, other: LayerExpression) -> DerivedLayer:
+        return DerivedLayer(self, other, "or")  # type: ignore[arg-type]
+
+    def __sub__(self, other: LayerExpression) -> DerivedLayer:
+        return DerivedLayer(self, other, "not")  # type: ignore[arg-type]
+
+    def __xor__(self, other: LayerExpression) -> DerivedLayer:
+        return DerivedLayer(self, other, "xor")  # type: ignore[arg-type]
+
+
+@dataclass(frozen=True, eq=True)
+class LogicalLayer(_LayerExpression):
+    """One drawn GDS layer (a LayerEnum member or a (layer, datatype) pair)."""
+
+    layer: Any
+
+    def __post_init__(self) -> None:
+        layer_tuple(self.layer)  # rejects values that are not layers
+
+    @property
+    def tuple(self) -> tuple[int, int]:
+        return layer_tuple(self.layer)
+
+    def get_region(self, cell: kdb.Cell) -> kdb.Region:
+        """Merged-free region of this layer over ``cell`` and its whole hierarchy (flattened).
+
+        A layer the layout does not have gives an empty region; the layout is not changed.
+        """
+        layout = cell.layout()
+        index = layout.find_layer(*self.tuple)
+        if index is None:
+            return kdb.Region()
+        return kdb.Region(cell.begin_shapes_rec(index))
+
+    def __str__(self) -> str:
+        return self.layer.name if isinstance(self.layer, LayerEnum) else str(self.tuple)
+
+
+@dataclass(frozen=True, eq=True)
+class DerivedLayer(_LayerExpression):
+    """The boolean ``left <operation> right`` of two layers (logical or derived).
+
+    ``operation`` is ``"and"``/``"&"``, ``"or"``/``"|"``, ``"not"``/``"-"`` (left minus
+    right) or ``"xor"``/``"^"``.
+    """
+
+    left: LayerExpression
+    right: LayerExpression
+    operation: str = "and"
+
+    def __post_init__(self) -> None:
+        op = _OPERATIONS.get(str(self.operation).lower())
+        if op is None:
+            raise ValueError(f"unknown layer operation {self.operation!r}")
+        object.__setattr__(self, "operation", op)
+        for side in (self.left, self.right):
+            if not isinstance(side, LogicalLayer | DerivedLayer):
+                raise TypeError(f"operands must be LogicalLayer or DerivedLayer, got {side!r}")
+
+    def get_region(self, cell: kdb.Cell) -> kdb.Region:
+        """The boolean result over ``cell``'s flattened geometry."""
+        left = self.left.get_region(cell)
+        right = self.right.get_region(cell)
+        if self.operation == "and":
+            return left & right
+        if self.operation == "or":
+            return left | right
+        if self.operation == "not":
+            return left - right
+        return left ^ right
+
+    def layers(self) -> list[LogicalLayer]:
+        """Every logical layer the expression reads."""
+        out: list[LogicalLayer] = []
+        for side in (self.left, self.right):
+            out += side.layers() if isinstance(side, DerivedLayer) else [side]
+        return out
+
+    def __str__(self) -> str:
+        return f"({self.left} {_SYMBOL[self.operation]} {self.right})"
+
+
+LayerExpression = Union[LogicalLayer, DerivedLayer]  # noqa: UP007 - used at run time too
+
+
+def _as_expression(value: Any) -> LayerExpression:
+    if isinstance(value, LogicalLayer | DerivedLayer):
+        return value
+    return LogicalLayer(layer=value)
+
+
+@dataclass
+class LayerLevel:
+    """One level of the process stack.
+
+    ``layer`` is what the level is made of (a logical or derived layer; a bare LayerEnum
+    member or pair is taken as a logical layer). ``derived_layer`` is the drawn layer that
+    receives the computed polygons when ``layer`` is derived. Heights are in µm.
+    """
+
+    layer: LayerExpression
+    derived_layer: LogicalLayer | None = None
+    thickness: float = 0.0
+    zmin: float = 0.0
+    material: str | None = None
+    sidewall_angle: float = 0.0
+    mesh_order: int = 3
+    info: dict[str, Any] = field(default_factory=dict)
+
+    def __post_init__(self) -> None:
+        self.layer = _as_expression(self.layer)
+        if self.derived_layer is not None and not isinstance(self.derived_layer, LogicalLayer):
+            self.derived_layer = LogicalLayer(layer=self.derived_layer)
+        if self.thickness < 0:
+            raise ValueError(f"thickness must not be negative, got {self.thickness}")
+
+    @property
+    def zmax(self) -> float:
+        return self.zmin + self.thickness
+
+    @property
+    def is_derived(self) -> bool:
+        return isinstance(self.layer, DerivedLayer)
+
+
+@dataclass
+class LayerStack:
+    """Ordered levels of a process, by name."""
+
+    layers: dict[str, LayerLevel] = field(default_factory=dict)
+
+    def __post_init__(self) -> None:
+        self.layers = dict(self.layers)
+        for name, level in self.layers.items():
+            if not isinstance(level, LayerLevel):
+                raise TypeError(f"level {name!r} is not a LayerLevel: {level!r}")
+
+    def __getitem__(self, name: str) -> LayerLevel:
+        return self.layers[name]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self.layers)
+
+    def __len__(self) -> int:
+        return len(self.layers)
+
+    def get_layer_to_thickness(self) -> dict[tuple[int, int], float]:
+        """Thickness per drawn layer (logical levels, and derived ones by their target)."""
+        return {t: lv.thickness for t, lv in self._drawn_levels()}
+
+    def get_layer_to_zmin(self) -> dict[tuple[int, int], float]:
+        return {t: lv.zmin for t, lv in self._drawn_levels()}
+
+    def get_layer_to_material(self) -> dict[tuple[int, int], str | None]:
+        return {t: lv.material for t, lv in self._drawn_levels()}
+
+    def _drawn_levels(self) -> list[tuple[tuple[int, int], LayerLevel]]:
+        out = []
+        for level in self.layers.values():
+            if level.derived_layer is not None:
+                out.append((level.derived_layer.tuple, level))
+            elif isinstance(level.layer, LogicalLayer):
+                out.append((level.layer.tuple, level))
+        return out
+
+    def get_component_with_derived_layers(self, component: Component) -> Component:
+        """A deep copy of ``component`` (same cell tree, instances and arrays; new cells) whose
+        top cell additionally holds, for every level with a ``derived_layer``, the polygons of
+        the level's layer expression computed over the original's flattened geometry.
+
+        Levels with a derived layer expression but no ``derived_layer`` are skipped. The
+        original component is not changed.
+        """
+        results = []
+        for level in self.layers.values():
+            if level.derived_layer is None:
+                continue
+            results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
+        copied = component.copy(name=f"{component.name}_derived")
+        for target, region in results:
+            index = layer_index(copied.layout, target.layer)
+            copied.kdb_cell.shapes(index).insert(region)
+        return copied
+
+
+_HEX = re.compile(r"^#?([0-9a-fA-F]{6})$")
+
+
+@dataclass(frozen=True)
+class Color:
+    """An RGB colour with 0..255 channels."""
+
+    r: int
+    g: int
+    b: int
+
+    def __post_init__(self) -> None:
+        for channel in (self.r, self.g, self.b):
+            if not isinstance(channel, int) or not 0 <= channel <= 255:
+                raise ValueError(f"colour channels are ints in 0..255, got {channel!r}")
+
+    @classmethod
+    def from_hex(cls, text: str) -> Color:
+        match = _HEX.match(text.strip())
+        if not match:
+            raise ValueError(f"not a #rrggbb colour: {text!r}")
+        value = int(match.group(1), 16)
+        return cls((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+
+    def as_hex(self) -> str:
+        return f"#{self.r:02x}{self.g:02x}{self.b:02x}"
+
+    def as_tuple(self) -> tuple[int, int, int]:
+        return (self.r, self.g, self.b)
+
+
+def _as_color(value: Any) -> Color | None:
+    if value is None or isinstance(value, Color):
+        return value
+    if isinstance(value, str):
+        return Color.from_hex(value)
+    r, g, b = value
+    return Color(int(r), int(g), int(b))
+
+
+@dataclass
+class LayerView:
+    """How one layer is shown: name, (layer, datatype), colours and pattern."""
+
+    name: str
+    layer: tuple[int, int]
+    fill_color: Color | None = None
+    frame_color: Color | None = None
+    dither_pattern: str = "solid"
+    visible: bool = True
+    transparent: bool = False
+
+    def __post_init__(self) -> None:
+        self.layer = layer_tuple(self.layer)
+        self.fill_color = _as_color(self.fill_color)
+        self.frame_color = _as_color(self.frame_color)
+
+
+@dataclass
+class LayerViews:
+    """The views of a process's layers, by name."""
+
+    layer_views: dict[str, LayerView] = field(default_factory=dict)
+
+    def __post_init__(self) -> None:
+        self.layer_views = dict(self.layer_views)
+        seen: dict[tuple[int, int], str] = {}
+        for name, view in self.layer_views.items():
+            if view.layer in seen:
+                raise ValueError(f"views {seen[view.layer]!r} and {name!r} share {view.layer}")
+            seen[view.layer] = name
+
+    def get_from_tuple(self, layer_tuple_: tuple[int, int]) -> LayerView:
+        """The view of ``(layer, datatype)``; ``KeyError`` if no view has that pair."""
+        key = (int(layer_tuple_[0]), int(layer_tuple_[1]))
+        for view in self.layer_views.values():
+            if view.layer == key:
+                return view
+        raise KeyError(f"no layer view for {key}")
+
+    def get(self, name: str) -> LayerView:
+        return self.layer_views[name]
+
+    def __getitem__(self, name: str) -> LayerView:
+        return self.layer_views[name]
+
+    def __iter__(self) -> Iterator[LayerView]:
+        return iter(list(self.layer_views.values()))
+
+    def __len__(self) -> int:
+        return len(self.layer_views)
+
+    def __contains__(self, item: object) -> bool:
+        if isinstance(item, str):
+            return item in self.layer_views
+        return any(v.layer == item for v in self.layer_views.values())
+
+    @classmethod
+    def from_mapping(cls, data: Mapping[str, Mapping[str, Any]]) -> LayerViews:
+        """Views from ``{name: {"layer": (l, d), "fill_color": "#rrggbb", ...}}``."""
+        return cls({name: LayerView(name=name, **dict(spec)) for name, spec in data.items()})
