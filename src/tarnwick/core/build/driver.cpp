@@ -1,0 +1,62 @@
+#include "tarnwick/core/build/driver.hpp"
+
+#include <string>
+
+#include "tarnwick/core/build/python_text.hpp"
+#include "tarnwick/core/build/single_build.hpp"
+#include "tarnwick/host/services.hpp"
+
+namespace tarnwick::build {
+
+namespace host = tarnwick::host;
+
+namespace {
+// The batch between the closing reload message's bounds.
+void build_batch(nb::tuple names, bool with_metadata) {
+  nb::handle database = host::database.get();
+  database.attr("set_factories_status_by_names")(*names, nb::arg("status") = "BUSY");
+
+  nb::list results;
+  for (nb::handle name : host::natsort.get().attr("natsorted")(names)) {
+    results.append(build_by_name(utf8(name), with_metadata));
+  }
+
+  database.attr("sync_from_kcl")();
+
+  nb::list error_records;
+  for (nb::handle result : results) {
+    if (!result.is_none()) error_records.append(result);
+  }
+  host::log_debug("Updated factories " + text_of(error_records) + " status to ERROR in database");
+  database.attr("add_factories")(*error_records);
+}
+}  // namespace
+
+void build_by_names(nb::tuple names, bool with_metadata) {
+  for (nb::handle name : names) {
+    if (!PyUnicode_Check(name.ptr())) {
+      PyErr_Format(PyExc_TypeError, "build_by_names(): a factory name must be a str, not %s",
+                   Py_TYPE(name.ptr())->tp_name);
+      throw nb::python_error();
+    }
+  }
+  try {
+    build_batch(names, with_metadata);
+  } catch (nb::python_error& error) {
+    // The reload message is sent also when the batch ends with an error. An error of the message
+    // itself takes the place of the batch's, which becomes its __context__, as in a `finally`.
+    try {
+      host::send_message(host::reload_factories_message());
+    } catch (nb::python_error& replacement) {
+      PyException_SetContext(replacement.value().ptr(), error.value().inc_ref().ptr());
+      throw;
+    }
+    throw;
+  } catch (...) {
+    host::send_message(host::reload_factories_message());
+    throw;
+  }
+  host::send_message(host::reload_factories_message());
+}
+
+}  // namespace tarnwick::build

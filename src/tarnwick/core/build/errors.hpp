@@ -1,0 +1,50 @@
+#pragma once
+// The error types of the pre-build checks, and what the build treats as "the error being handled".
+#include <nanobind/nanobind.h>
+
+#include <string>
+
+namespace tarnwick::build {
+
+namespace nb = nanobind;
+
+// Description texts of the two error types; they are the classes' docstrings.
+inline constexpr const char* kComponentAsDefaultArgErrorDoc =
+    "Raised when a cell function has a Component instance as a default argument.";
+inline constexpr const char* kSelfReferenceErrorDoc =
+    "Raised when a schematic references itself as an instance.";
+
+// Creates the Python classes `ComponentAsDefaultArgError` and `SelfReferenceError` (both derived
+// from Exception, no members of their own) as members of `module`. Called once, at module load.
+void add_error_types(nb::module_& module);
+
+// New, unraised instances carrying `message` (their text is the message). They have no trace.
+nb::object component_as_default_arg_error(const std::string& message);
+nb::object self_reference_error(const std::string& message);
+
+// Raises ValueError (as nb::python_error) when `name` is no safe file stem (file_names.hpp): the
+// stage that would write a file for such a factory fails instead of writing outside its directory.
+void require_safe_file_stem(const std::string& name);
+
+// Whether a caught Python error is of the ordinary kind: an Exception, not a request to stop the
+// process (KeyboardInterrupt, SystemExit, GeneratorExit), which no stage may absorb.
+bool is_ordinary(const nb::python_error& error);
+
+// For its lifetime, makes `error` the error being handled from Python's point of view, as inside
+// an `except` block: what sys.exception() and traceback.format_exc() report, and what becomes the
+// __context__ of an error raised meanwhile. A null handle means that no error is being handled.
+// The handled error of the innermost exception-state item of the thread is restored exactly on
+// destruction. Scopes nest; create and destroy them on the same thread, in LIFO order.
+class HandlingError {
+ public:
+  explicit HandlingError(nb::handle error);
+  ~HandlingError();
+  HandlingError(const HandlingError&) = delete;
+  HandlingError& operator=(const HandlingError&) = delete;
+
+ private:
+  _PyErr_StackItem* item_;
+  PyObject* previous_;  // owned
+};
+
+}  // namespace tarnwick::build
