@@ -1,0 +1,73 @@
+"""The self-contained 3D viewer page: a depthview message and the bundled viewer in one HTML file.
+
+The viewer's JavaScript (three.js and the page code) is built from ``viewer/`` by ``npm run
+build`` (``scripts/setup.sh`` does it) into ``viewer/dist``: ``viewer.js`` and the template
+``page.html``. :func:`write_page` fills the template's markers with the scene JSON and the bundle,
+so the page opens from a ``file://`` URL with no network.
+"""
+
+from __future__ import annotations
+
+import html
+import os
+from pathlib import Path
+
+__all__ = ["ViewerNotBuiltError", "viewer_dist", "page_html", "write_page"]
+
+_SCENE = "<!-- tarnwick:scene -->"
+_SCRIPT = "<!-- tarnwick:script -->"
+_TITLE = "<!-- tarnwick:title -->"
+
+
+class ViewerNotBuiltError(FileNotFoundError):
+    """The viewer bundle has not been built."""
+
+
+def viewer_dist() -> Path:
+    """The folder with ``viewer.js`` and ``page.html``.
+
+    ``TARNWICK_VIEWER_DIST`` names it explicitly; otherwise it is ``viewer/dist`` of the source
+    tree this package was installed from (editable install).
+    """
+    explicit = os.environ.get("TARNWICK_VIEWER_DIST")
+    if explicit:
+        return Path(explicit)
+    return Path(__file__).resolve().parents[2] / "viewer" / "dist"
+
+
+def _read_bundle(dist: Path) -> tuple[str, str]:
+    template, script = dist / "page.html", dist / "viewer.js"
+    if not template.is_file() or not script.is_file():
+        raise ViewerNotBuiltError(
+            f"the viewer page is not built ({dist} lacks page.html or viewer.js): "
+            "run scripts/setup.sh, or `npm ci && npm run build` in viewer/"
+        )
+    return template.read_text(encoding="utf-8"), script.read_text(encoding="utf-8")
+
+
+def _script_safe(text: str) -> str:
+    """`text` made safe inside a <script> element.
+
+    A JSON text cannot hold "<" outside strings, and within strings "<\\/" is the same text as
+    "</", so escaping "</" and "<!--" changes nothing JSON.parse sees.
+    """
+    return text.replace("</", "<\\/").replace("<!--", "<\\u0021--")
+
+
+def page_html(content: str, title: str = "tarnwick 3D view", dist: Path | None = None) -> str:
+    """The HTML page that shows the depthview message `content` (its JSON text)."""
+    template, script = _read_bundle(dist or viewer_dist())
+    head, _, tail = template.partition(_TITLE)
+    template = head + html.escape(title) + tail
+    before_scene, _, rest = template.partition(_SCENE)
+    between, _, after_script = rest.partition(_SCRIPT)
+    return "".join([before_scene, _script_safe(content), between, script, after_script])
+
+
+def write_page(
+    content: str, path: str | Path, title: str = "tarnwick 3D view", dist: Path | None = None
+) -> Path:
+    """Write the page for `content` to `path` (UTF-8) and return the path."""
+    path = Path(path)
+    path.write_text(page_html(content, title, dist), encoding="utf-8")
+    return path

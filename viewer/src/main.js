@@ -1,0 +1,287 @@
+// The tarnwick 3D viewer page: reads the depthview message embedded in the page (or a JSON file the
+// user opens), builds one merged, extruded mesh per scene leaf, draws repeated placements with
+// instancing, and offers the tree of parts with visibility toggles, orbit controls and a z-scale.
+import * as THREE from 'three';
+import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import {
+  extrude,
+  decodeBuffer,
+  placementMatrices,
+  readMessage,
+  sceneCounts,
+  shapeBounds,
+} from './scene.js';
+import STYLE from './style.css';
+
+const BACKGROUND = 0xf4f5f7;
+
+function element(tag, attributes = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes)) {
+    if (key === 'class') node.className = value;
+    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+    else node.setAttribute(key, value);
+  }
+  for (const child of children) node.append(child);
+  return node;
+}
+
+function showError(message) {
+  console.error(message);
+  const box = document.getElementById('tw-error');
+  if (box) {
+    box.textContent = message;
+    box.hidden = false;
+  }
+}
+
+// Builds the three.js objects of a scene. Each Parts node becomes a group and each Part a mesh of
+// its extruded polygons; a Part with placement matrices becomes an InstancedMesh with one instance
+// per placement, so a cell placed thousands of times costs one draw call per layer.
+function buildScene(root, instances, config) {
+  const materials = new Map();
+  const material = (color) => {
+    const key = color || config.default_color || '#e8b024';
+    if (!materials.has(key)) {
+      materials.set(
+        key,
+        new THREE.MeshStandardMaterial({
+          color: new THREE.Color(key),
+          metalness: config.metalness ?? 0.3,
+          roughness: config.roughness ?? 0.65,
+          flatShading: true,
+          side: THREE.DoubleSide,
+        }),
+      );
+    }
+    return materials.get(key);
+  };
+  const box = new THREE.Box3();
+  const objects = new Map();
+  const placed = new THREE.Matrix4();
+
+  const build = (node) => {
+    const [position = [0, 0, 0], rotation = [0, 0, 0, 1]] = node.loc || [];
+    let object;
+    if (node.shape) {
+      const { refs = [], height = 0 } = node.shape;
+      const matrices = node.shape.matrices ? decodeBuffer(node.shape.matrices) : new Float32Array(0);
+      const mesh = extrude(instances, refs, height);
+      const geometry = new THREE.BufferGeometry();
+      geometry.setAttribute('position', new THREE.BufferAttribute(mesh.positions, 3));
+      geometry.setIndex(new THREE.BufferAttribute(mesh.indices, 1));
+      const placements = Math.floor(matrices.length / 6);
+      if (placements > 0) {
+        object = new THREE.InstancedMesh(geometry, material(node.color), placements);
+        object.instanceMatrix.array.set(placementMatrices(matrices));
+        object.instanceMatrix.needsUpdate = true;
+        object.computeBoundingBox();
+        object.computeBoundingSphere();
+      } else {
+        object = new THREE.Mesh(geometry, material(node.color));
+      }
+      const bounds = shapeBounds(mesh.bounds, matrices, 0, height);
+      if (bounds) {
+        placed.compose(
+          new THREE.Vector3(...position),
+          new THREE.Quaternion(...rotation),
+          new THREE.Vector3(1, 1, 1),
+        );
+        box.union(
+          new THREE.Box3(new THREE.Vector3(...bounds.min), new THREE.Vector3(...bounds.max))
+            .applyMatrix4(placed),
+        );
+      }
+    } else {
+      object = new THREE.Group();
+      for (const child of node.parts || []) object.add(build(child));
+    }
+    object.name = node.name ?? '';
+    object.position.set(...position);
+    object.quaternion.set(...rotation);
+    objects.set(node, object);
+    return object;
+  };
+  const scene = build(root);
+  return { scene, box, objects };
+}
+
+// The tree of parts. Children are created when a node is first opened, so that scenes with many
+// thousands of nodes open at once.
+function buildTree(container, root, objects, onChange, openDepth) {
+  const item = (node, depth) => {
+    const object = objects.get(node);
+    const toggle = element('input', { type: 'checkbox', title: 'show or hide' });
+    toggle.checked = true;
+    toggle.addEventListener('change', () => {
+      object.visible = toggle.checked;
+      onChange();
+    });
+    const label = element('span', { class: 'tw-name', title: node.id || node.name }, node.name);
+    if (node.shape) {
+      const swatch = element('span', { class: 'tw-swatch' });
+      swatch.style.background = node.color || '#888';
+      return element('li', { class: 'tw-leaf' }, toggle, swatch, label);
+    }
+    const children = node.parts || [];
+    const summary = element('summary', {}, toggle, label);
+    const details = element('details', {}, summary);
+    let filled = false;
+    const fill = () => {
+      if (filled) return;
+      filled = true;
+      details.append(element('ul', {}, ...children.map((child) => item(child, depth + 1))));
+    };
+    details.addEventListener('toggle', () => details.open && fill());
+    if (depth < openDepth && children.length <= 200) {
+      details.open = true;
+      fill();
+    }
+    toggle.addEventListener('click', (event) => event.stopPropagation());
+    return element('li', {}, details);
+  };
+  container.replaceChildren(element('ul', { class: 'tw-root' }, item(root, 0)));
+}
+
+function show(message, title) {
+  const { root, instances, config } = readMessage(message);
+  const counts = sceneCounts(root);
+  const { scene, box, objects } = buildScene(root, instances, config);
+
+  const view = document.getElementById('tw-view');
+  const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+  renderer.setPixelRatio(window.devicePixelRatio || 1);
+  renderer.setClearColor(BACKGROUND);
+  view.replaceChildren(renderer.domElement);
+
+  const world = new THREE.Scene();
+  world.add(scene);
+  world.add(new THREE.AmbientLight(0xffffff, config.ambient_intensity ?? 1));
+  const light = new THREE.DirectionalLight(0xffffff, config.direct_intensity ?? 1.1);
+
+  const up = new THREE.Vector3(0, 0, 1);
+  const perspective = new THREE.PerspectiveCamera(40, 1, 0.001, 1e7);
+  const orthographic = new THREE.OrthographicCamera(-1, 1, 1, -1, -1e7, 1e7);
+  perspective.up.copy(up);
+  orthographic.up.copy(up);
+  let camera = config.ortho === false ? perspective : orthographic;
+  camera.add(light);
+  light.position.set(0.5, 1, 2);
+  world.add(camera);
+  let controls = new OrbitControls(camera, renderer.domElement);
+
+  const render = () => renderer.render(world, camera);
+  const resize = () => {
+    const width = view.clientWidth || 800;
+    const height = view.clientHeight || 600;
+    renderer.setSize(width, height, false);
+    perspective.aspect = width / height;
+    perspective.updateProjectionMatrix();
+    const half = orthographic.userData.half || 1;
+    orthographic.left = (-half * width) / height;
+    orthographic.right = (half * width) / height;
+    orthographic.top = half;
+    orthographic.bottom = -half;
+    orthographic.updateProjectionMatrix();
+    render();
+  };
+
+  const fit = () => {
+    const bounds = box.isEmpty() ? new THREE.Box3(new THREE.Vector3(-1, -1, 0), new THREE.Vector3(1, 1, 1)) : box.clone();
+    bounds.min.z *= scene.scale.z;
+    bounds.max.z *= scene.scale.z;
+    const center = bounds.getCenter(new THREE.Vector3());
+    const radius = Math.max(bounds.getSize(new THREE.Vector3()).length() / 2, 1e-3);
+    const direction = new THREE.Vector3(-0.6, -1, 0.8).normalize();
+    const distance = radius / Math.sin(THREE.MathUtils.degToRad(perspective.fov / 2));
+    for (const c of [perspective, orthographic]) {
+      c.position.copy(center).addScaledVector(direction, distance);
+      c.lookAt(center);
+    }
+    perspective.near = distance / 1000;
+    perspective.far = distance * 100;
+    orthographic.userData.half = radius * 1.05;
+    orthographic.zoom = 1;
+    controls.target.copy(center);
+    controls.update();
+    resize();
+  };
+
+  controls.addEventListener('change', render);
+  window.addEventListener('resize', resize);
+
+  const zScale = element('input', { type: 'range', min: '0.1', max: '20', step: '0.1', value: '1' });
+  const zValue = element('span', { class: 'tw-value' }, '1.0');
+  zScale.addEventListener('input', () => {
+    scene.scale.z = Number(zScale.value);
+    zValue.textContent = Number(zScale.value).toFixed(1);
+    render();
+  });
+  const projection = element('button', { type: 'button' }, camera === orthographic ? 'Perspective' : 'Orthographic');
+  projection.addEventListener('click', () => {
+    const next = camera === orthographic ? perspective : orthographic;
+    next.position.copy(camera.position);
+    next.quaternion.copy(camera.quaternion);
+    camera.remove(light);
+    next.add(light);
+    world.remove(camera);
+    world.add(next);
+    camera = next;
+    const target = controls.target.clone();
+    controls.dispose();
+    controls = new OrbitControls(camera, renderer.domElement);
+    controls.target.copy(target);
+    controls.addEventListener('change', render);
+    controls.update();
+    projection.textContent = camera === orthographic ? 'Perspective' : 'Orthographic';
+    resize();
+  });
+
+  document.getElementById('tw-title').textContent = title || root.name || 'scene';
+  document.getElementById('tw-counts').textContent =
+    `${counts.polygons.toLocaleString()} polygons drawn · ${instances.length.toLocaleString()} ` +
+    `distinct · ${counts.placements.toLocaleString()} placements · ${counts.parts.toLocaleString()} parts`;
+  document
+    .getElementById('tw-controls')
+    .replaceChildren(
+      element('label', {}, 'z-scale ', zScale, zValue),
+      element('button', { type: 'button', onclick: fit }, 'Fit'),
+      projection,
+    );
+  buildTree(document.getElementById('tw-tree'), root, objects, render, config.collapse ?? 3);
+  fit();
+  window.tarnwickViewer = { scene, counts, render, fit, objects };
+}
+
+function start() {
+  const style = document.createElement('style');
+  style.textContent = STYLE;
+  document.head.append(style);
+  const embedded = document.getElementById('tarnwick-scene');
+  const input = document.getElementById('tw-open');
+  if (input) {
+    input.addEventListener('change', async () => {
+      const file = input.files && input.files[0];
+      if (!file) return;
+      try {
+        show(JSON.parse(await file.text()), file.name);
+      } catch (error) {
+        showError(`cannot show ${file.name}: ${error.message}`);
+      }
+    });
+  }
+  const text = embedded ? embedded.textContent.trim() : '';
+  if (!text) {
+    document.getElementById('tw-title').textContent = 'Open a depthview JSON file';
+    return;
+  }
+  try {
+    show(JSON.parse(text), document.title);
+  } catch (error) {
+    showError(`cannot show the scene: ${error.message}`);
+    throw error;
+  }
+}
+
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+else start();
