@@ -18,7 +18,7 @@ NB_MODULE(depthview, m) {
   m.attr("__all__") = all;
 
   // --- buffer encoding, layer properties, entry points
-  m.def("numpy_to_buffer_json", &tarnwick::depthview::numpy_to_buffer_json, nb::arg("value"),
+  m.def("numpy_to_buffer_json", &tarnwick::depthview::numpy_to_buffer_json, nb::arg("value").none(),
         "The map form of a scene with every numeric array replaced by a base64 buffer record.");
   // --- end
 }
