@@ -18,10 +18,11 @@ NB_MODULE(freeze, m) {
   m.attr("log") = host::logger_get_logger.get();
   freeze::use_module_globals(m);
 
-  m.def("freeze", &freeze::freeze, nb::arg("cell_name"), nb::arg("kwargs"),
+  m.def("freeze", &freeze::freeze, nb::arg("cell_name").none(), nb::arg("kwargs"),
         nb::sig("def freeze(cell_name: str, **kwargs: typing.Any) -> dict[str, typing.Any]"),
         freeze::FREEZE_DOC);
-  m.def("freeze_recursive", &freeze::freeze_recursive, nb::arg("cell_name"), nb::arg("kwargs"),
+  m.def("freeze_recursive", &freeze::freeze_recursive, nb::arg("cell_name").none(),
+        nb::arg("kwargs"),
         nb::sig("def freeze_recursive(cell_name: str, **kwargs: typing.Any) -> "
                 "dict[str, typing.Any] | None"),
         freeze::FREEZE_RECURSIVE_DOC);

@@ -54,6 +54,13 @@ nb::str join(std::initializer_list<nb::handle> pieces) {
   throw nb::python_error();
 }
 
+// str(value), Python's text form.
+nb::str text_of(nb::handle value) {
+  nb::object text = nb::steal(PyObject_Str(value.ptr()));
+  check(text.is_valid());
+  return nb::borrow<nb::str>(text);
+}
+
 nb::str name_of_type(nb::handle value) {
   return nb::borrow<nb::str>(
       nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()))).attr("__name__"));
@@ -92,7 +99,7 @@ nb::object instantiate(nb::handle cell_name, const nb::kwargs& kwargs) {
   nb::object cells = pdk.attr("cells");
   if (!contains(cells, cell_name)) {
     raise(PyExc_FileNotFoundError, join({nb::str("Cell "), cell_name, nb::str(" not found in PDK "),
-                                         nb::str(pdk.attr("name"))}));
+                                         text_of(pdk.attr("name"))}));
   }
   nb::object cell_function = cells[cell_name];
   if (is_yaml_cell(cell_function)) {
@@ -142,8 +149,8 @@ std::vector<nb::object> warning_texts(nb::handle warnings) {
       PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
       throw nb::python_error();
     }
-    texts.push_back(join({nb::str(PyTuple_GET_ITEM(pair.ptr(), 0)), separator,
-                          nb::str(PyTuple_GET_ITEM(pair.ptr(), 1))}));
+    texts.push_back(join({text_of(PyTuple_GET_ITEM(pair.ptr(), 0)), separator,
+                          text_of(PyTuple_GET_ITEM(pair.ptr(), 1))}));
   }
   return texts;
 }
