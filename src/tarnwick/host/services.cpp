@@ -74,4 +74,12 @@ bool is_mapping(nb::handle value) {
   return result == 1;
 }
 
+// --- used by tarnwick.core.depthview
+Binding tesselink{"tesselink"};
+
+bool assertions_enabled() {
+  nb::object flags = nb::module_::import_("sys").attr("flags");
+  return nb::cast<long>(flags.attr("optimize")) == 0;
+}
+
 }  // namespace tarnwick::host

@@ -69,4 +69,9 @@ nb::object import_brenvik();
 // Whether `value` is a map: a dict (or subclass) or any other collections.abc.Mapping.
 bool is_mapping(nb::handle value);
 
+// --- used by tarnwick.core.depthview
+extern Binding tesselink;  // the tesselink package (LayerEnum)
+// Whether the runtime checks assertions (not run with -O): sys.flags.optimize is 0.
+bool assertions_enabled();
+
 }  // namespace tarnwick::host

@@ -6,6 +6,7 @@
 
 // --- buffer encoding, layer properties, entry points
 #include "tarnwick/core/depthview/buffer.hpp"
+#include "tarnwick/core/depthview/layer_properties.hpp"
 // --- end
 
 namespace nb = nanobind;
@@ -20,5 +21,8 @@ NB_MODULE(depthview, m) {
   // --- buffer encoding, layer properties, entry points
   m.def("numpy_to_buffer_json", &tarnwick::depthview::numpy_to_buffer_json, nb::arg("value").none(),
         "The map form of a scene with every numeric array replaced by a base64 buffer record.");
+  m.def("get_layer_properties", &tarnwick::depthview::get_layer_properties,
+        nb::arg("layer_stack"), nb::arg("layer_views"),
+        "Map from (layer, datatype) to PdkLayer from a LayerStack and its LayerViews.");
   // --- end
 }
