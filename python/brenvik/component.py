@@ -610,11 +610,26 @@ def unique_cell_name(layout: kdb.Layout, name: str, exclude: int | None = None) 
 
 
 def _instance_signature(inst: kdb.Instance) -> dict[str, Any]:
+    """What identifies an instance independently of how a file stores it: child cell,
+    rotation/mirror, element count and the box spanned by the element origins (GDS readers may
+    swap or negate the array vectors and move the array origin, but not these)."""
     dcia = inst.dcell_inst
-    sig: dict[str, Any] = {"cell": inst.cell.name, "trans": str(dcia.trans)}
-    if dcia.is_regular_array():
-        sig.update(na=dcia.na, nb=dcia.nb, a=str(dcia.a), b=str(dcia.b))
-    return sig
+    trans = dcia.trans
+    na, nb = (dcia.na, dcia.nb) if dcia.is_regular_array() else (1, 1)
+    origins = kdb.DBox()
+    for i in (0, na - 1):
+        for j in (0, nb - 1):
+            vector = trans.disp
+            if dcia.is_regular_array():
+                vector = vector + dcia.a * i + dcia.b * j
+            origins += kdb.DPoint(vector.x, vector.y)
+    return {
+        "cell": inst.cell.name,
+        "rot": trans.rot,
+        "mirror": trans.is_mirror(),
+        "n": na * nb,
+        "origins": [_snap(v) for v in (origins.left, origins.bottom, origins.right, origins.top)],
+    }
 
 
 def _read_meta(cell: kdb.Cell) -> dict[str, Any] | None:

@@ -5,8 +5,6 @@ from __future__ import annotations
 import math
 from pathlib import Path
 
-import klayout.db as kdb
-
 from brenvik.cell import cell
 from brenvik.component import Component
 from brenvik.demo_pdk.layers import DemoLayer as L
@@ -86,11 +84,12 @@ def ring(
     """A ring resonator with a heater, coupled to a straight bus waveguide along y = 0."""
     c = Component()
     cy = width / 2 + gap + width / 2 + radius
-    outer = _arc(radius + width / 2, 0, 360, (0, cy))[:-1]
-    hole = _arc(radius - width / 2, 0, 360, (0, cy))[:-1]
-    annulus = kdb.DPolygon([kdb.DPoint(x, y) for x, y in outer])
-    annulus.insert_hole([kdb.DPoint(x, y) for x, y in hole])
-    c.add_shape(annulus, L.WG)
+    # The ring is drawn as two half annuli: GDS has no polygons with holes, and cutting a
+    # hole open when writing would not round-trip exactly.
+    for start in (0.0, 180.0):
+        outer = _arc(radius + width / 2, start, start + 180, (0, cy))
+        inner = _arc(radius - width / 2, start, start + 180, (0, cy))
+        c.add_polygon(outer + inner[::-1], L.WG)
     heater_out = _arc(radius + heater_width / 2, 200, 340, (0, cy))
     heater_in = _arc(radius - heater_width / 2, 200, 340, (0, cy))
     c.add_polygon(heater_out + heater_in[::-1], L.HEATER)
