@@ -40,7 +40,9 @@ std::string source_location(nb::handle cell_func) {
   try {
     nb::handle inspect = host::inspect.get();
     nb::object source_file = inspect.attr("getfile")(func_to_inspect);
-    nb::object lineno = inspect.attr("getsourcelines")(func_to_inspect)[1];
+    // findsource, unlike getsourcelines, does not unwrap further: file and line stay those of
+    // the same function. It counts lines from 0.
+    nb::object lineno = inspect.attr("findsource")(func_to_inspect)[1] + nb::int_(1);
     // getfile gives text for every object it accepts; anything else counts as no file.
     if (!PyUnicode_Check(source_file.ptr())) return {};
     const std::string file = utf8(source_file);
