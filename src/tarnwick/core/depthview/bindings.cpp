@@ -6,6 +6,7 @@
 
 // --- buffer encoding, layer properties, entry points
 #include "tarnwick/core/depthview/buffer.hpp"
+#include "tarnwick/core/depthview/entry.hpp"
 #include "tarnwick/core/depthview/layer_properties.hpp"
 // --- end
 
@@ -24,5 +25,19 @@ NB_MODULE(depthview, m) {
   m.def("get_layer_properties", &tarnwick::depthview::get_layer_properties,
         nb::arg("layer_stack"), nb::arg("layer_views"),
         "Map from (layer, datatype) to PdkLayer from a LayerStack and its LayerViews.");
+  // The entry points take Output.LAYER as default, so they are declared after the records.
+  if (nb::hasattr(m, "Output")) {
+    m.def("to_3D_viewer", &tarnwick::depthview::to_3d_viewer, nb::arg("component"),
+          nb::arg("output") = m.attr("Output").attr("LAYER"),
+          nb::arg("layer_views").none() = nb::none(), nb::arg("layer_stack").none() = nb::none(),
+          nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
+          nb::arg("exclude_layers").none() = nb::none(), nb::kw_only(),
+          nb::arg("as_dict") = false,
+          "The 3D viewer scene of a component or GDS file: a ViewerData, or its map form.");
+    m.def("depthview", &tarnwick::depthview::depthview, nb::arg("component"), nb::arg("output"),
+          nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
+          nb::arg("exclude_layers").none() = nb::none(),
+          "Shows a component or GDS file in the 3D viewer: sends one DepthviewMessage.");
+  }
   // --- end
 }

@@ -1,0 +1,210 @@
+#include "tarnwick/core/depthview/entry.hpp"
+
+#include <string>
+#include <utility>
+
+#include "tarnwick/core/depthview/buffer.hpp"
+#include "tarnwick/core/depthview/layer_properties.hpp"
+#include "tarnwick/host/errors.hpp"
+#include "tarnwick/host/json.hpp"
+#include "tarnwick/host/services.hpp"
+
+namespace tarnwick::depthview {
+
+namespace {
+
+bool is_instance(nb::handle value, nb::handle type) {
+  const int result = PyObject_IsInstance(value.ptr(), type.ptr());
+  if (result < 0) throw nb::python_error();
+  return result == 1;
+}
+
+std::string name_of_type(nb::handle value) {
+  return nb::cast<std::string>(value.type().attr("__name__"));
+}
+
+nb::module_ this_module() { return nb::module_::import_("tarnwick.core.depthview"); }
+
+// The layer views or layer stack of the component library's active PDK, refused unless it has
+// the library's type.
+nb::object pdk_member(nb::handle library, const char* getter, const char* type,
+                      const std::string& what) {
+  nb::object value = library.attr(getter)();
+  if (!is_instance(value, library.attr(type))) {
+    host::raise(PyExc_ValueError, std::string("PDK has no ") + type + " configured (got " +
+                                      name_of_type(value) + "). 3D viewer requires a PDK with " +
+                                      what + ".");
+  }
+  return value;
+}
+
+// Removes the temporary file. A file that is already gone is not an error. Any other failure is
+// raised; when it happens while `original` is being reported, it carries `original` as its
+// context, as a failure inside a Python `finally` would.
+void remove_temporary(nb::handle path, nb::python_error* original) {
+  try {
+    host::pathlib.resolved().attr("Path")(path).attr("unlink")();
+  } catch (nb::python_error& error) {
+    if (error.matches(PyExc_FileNotFoundError)) return;
+    if (original != nullptr) {
+      PyException_SetContext(error.value().ptr(), original->value().inc_ref().ptr());
+    }
+    throw;
+  }
+}
+
+// Runs `body` and removes the file at `path` afterwards, whether `body` succeeds or fails.
+template <typename Body>
+nb::object removing_afterwards(nb::handle path, Body&& body) {
+  nb::object result;
+  try {
+    result = std::forward<Body>(body)();
+  } catch (nb::python_error& error) {
+    remove_temporary(path, &error);
+    throw;
+  } catch (...) {
+    remove_temporary(path, nullptr);
+    throw;
+  }
+  remove_temporary(path, nullptr);
+  return result;
+}
+
+}  // namespace
+
+nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle layer_views,
+                        nb::handle layer_stack, double z_scale,
+                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                        bool as_dict) {
+  // 1. Arguments: the numbers arrive converted; the exclusion patterns must be a list or None.
+  if (!exclude_layers.is_none() && !PyList_Check(exclude_layers.ptr())) {
+    host::raise(PyExc_TypeError,
+                "exclude_layers must be a list of str or None, got " + name_of_type(exclude_layers));
+  }
+  // 2. The component library.
+  nb::handle library = host::brenvik.resolved();
+  // 3., 4. Layer views and layer stack from the library's PDK unless given.
+  nb::object views = nb::borrow(layer_views);
+  if (views.is_none()) views = pdk_member(library, "get_layer_views", "LayerViews", "layer views");
+  nb::object stack = nb::borrow(layer_stack);
+  if (stack.is_none()) stack = pdk_member(library, "get_layer_stack", "LayerStack", "a layer stack");
+  // 5. A path text names a GDS file to import.
+  nb::object source = nb::borrow(component);
+  if (PyUnicode_Check(source.ptr())) source = library.attr("import_gds")(source);
+  // 6. The component with the stack's derived layers computed.
+  nb::object component_with_booleans = stack.attr("get_component_with_derived_layers")(source);
+  // 7. Heights, thicknesses and colours per GDS layer.
+  nb::dict layers = get_layer_properties(stack, views);
+
+  // 8. The temporary GDS file. From its creation on, it is removed on every path.
+  nb::object file = host::tempfile.resolved().attr("NamedTemporaryFile")(
+      nb::arg("suffix") = ".gds", nb::arg("delete") = false);
+  nb::object path = file.attr("name");
+  return removing_afterwards(path, [&]() -> nb::object {
+    try {
+      component_with_booleans.attr("write_gds")(path);
+    } catch (...) {
+      file.attr("close")();
+      throw;
+    }
+    file.attr("close")();
+
+    // 9. Read, parse, convert.
+    nb::object layout = host::klayout_db.resolved().attr("Layout")();
+    layout.attr("read")(path);
+    nb::module_ module = this_module();
+    nb::object output_type = module.attr("Output");
+    nb::object gds = module.attr("ParseGDS")(
+        layout, layers, nb::arg("z_scale") = z_scale,
+        nb::arg("curve_tolerance") = curve_tolerance ? nb::cast(*curve_tolerance) : nb::none(),
+        nb::arg("exclude_layers") = exclude_layers);
+    if (output.equal(output_type.attr("CELL"))) {
+      gds.attr("export_cells")(nb::arg("combine") = true);
+    } else if (output.equal(output_type.attr("LAYER"))) {
+      gds.attr("export_layers")(nb::arg("combine") = true);
+    } else {
+      host::raise(PyExc_ValueError, "Only Output.CELL and Output.LAYER are allowed");
+    }
+    nb::object viewer_json = gds.attr("to_viewer")(output);
+    return as_dict ? gds.attr("asdict")(viewer_json) : viewer_json;
+  });
+}
+
+nb::dict viewer_config() {
+  nb::dict config;
+  config["_splash"] = false;
+  config["ambient_intensity"] = 1;
+  config["angular_tolerance"] = 0.2;
+  config["axes"] = false;
+  config["axes0"] = true;
+  config["black_edges"] = false;
+  config["center_grid"] = false;
+  config["collapse"] = 3;
+  config["control"] = "trackball";
+  config["default_color"] = "#e8b024";
+  config["default_edgecolor"] = "#707070";
+  config["default_facecolor"] = "Violet";
+  config["default_opacity"] = 0.5;
+  config["default_thickedgecolor"] = "MediumOrchid";
+  config["default_vertexcolor"] = "MediumOrchid";
+  config["direct_intensity"] = 1.1;
+  config["explode"] = false;
+  config["glass"] = true;
+  nb::list grid;
+  for (int i = 0; i < 3; ++i) grid.append(false);
+  config["grid"] = grid;
+  config["helper_scale"] = 10;
+  config["metalness"] = 0.3;
+  nb::dict modifier_keys;
+  modifier_keys["shift"] = "shiftKey";
+  modifier_keys["ctrl"] = "ctrlKey";
+  modifier_keys["meta"] = "metaKey";
+  modifier_keys["alt"] = "altKey";
+  config["modifier_keys"] = modifier_keys;
+  config["new_tree_behavior"] = true;
+  config["ortho"] = true;
+  config["pan_speed"] = 1;
+  config["render_edges"] = true;
+  config["render_joints"] = false;
+  config["render_mates"] = false;
+  config["render_normals"] = false;
+  config["reset_camera"] = "reset";
+  config["rotate_speed"] = 1;
+  config["roughness"] = 0.65;
+  config["show_parent"] = false;
+  config["show_sketch_local"] = true;
+  config["ticks"] = 10;
+  config["timeit"] = false;
+  config["tools"] = true;
+  config["transparent"] = false;
+  config["up"] = "Z";
+  config["zoom_speed"] = 1;
+  config["normal_len"] = 0;
+  return config;
+}
+
+void depthview(nb::handle component, nb::handle output, double z_scale,
+               std::optional<double> curve_tolerance, nb::handle exclude_layers) {
+  if (!exclude_layers.is_none() && !PyList_Check(exclude_layers.ptr())) {
+    host::raise(PyExc_TypeError,
+                "exclude_layers must be a list of str or None, got " + name_of_type(exclude_layers));
+  }
+  nb::object pdk = host::get_pdk();
+  nb::object layer_stack = pdk.attr("layer_stack");
+  nb::object layer_views = pdk.attr("layer_views");
+  if (host::assertions_enabled()) {
+    nb::handle library = host::brenvik.resolved();
+    if (!is_instance(layer_stack, library.attr("LayerStack"))) host::raise_assertion();
+    if (!is_instance(layer_views, library.attr("LayerViews"))) host::raise_assertion();
+  }
+  nb::object viewer_json = to_3d_viewer(component, output, layer_views, layer_stack, z_scale,
+                                        curve_tolerance, exclude_layers, /*as_dict=*/true);
+  nb::dict data;
+  data["type"] = "data";
+  data["data"] = numpy_to_buffer_json(viewer_json);
+  data["config"] = viewer_config();
+  nb::str content = host::json::dumps(data, host::json::Style::compact);
+  host::send_message(host::depthview_message(content));
+}
+
+}  // namespace tarnwick::depthview

@@ -1,0 +1,36 @@
+#pragma once
+// The two entry operations: a component (or GDS file) to a 3D viewer scene, and to one viewer
+// message.
+#include <nanobind/nanobind.h>
+
+#include <optional>
+
+namespace tarnwick::depthview {
+
+namespace nb = nanobind;
+
+// The scene of `component` (a brenvik component, or the path text of a GDS file) grouped by
+// `output` (Output.CELL or Output.LAYER): a ViewerData record, or its map form when `as_dict`.
+// `layer_views` / `layer_stack` default to the component library's active PDK's and are then
+// checked (ValueError when the PDK has none). `exclude_layers` must be a list or None (TypeError).
+//
+// The component, with its derived layers computed, is written to a temporary ".gds" file and read
+// back through KLayout. Once that file exists it is removed on every path, also when writing it
+// fails. A file already gone at clean-up does not replace the result or the original error; any
+// other clean-up failure does, with the original error as its context.
+nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle layer_views,
+                        nb::handle layer_stack, double z_scale,
+                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                        bool as_dict);
+
+// Sends the scene of `component` to the 3D viewer: one DepthviewMessage whose content is the
+// compact JSON {"type": "data", "data": <scene map with buffer records>, "config": <viewer
+// configuration>}, with the layer stack and views of the host's active PDK. Sends nothing when any
+// step fails.
+void depthview(nb::handle component, nb::handle output, double z_scale,
+               std::optional<double> curve_tolerance, nb::handle exclude_layers);
+
+// The fixed viewer configuration, a new dict of 41 entries in their display order.
+nb::dict viewer_config();
+
+}  // namespace tarnwick::depthview
