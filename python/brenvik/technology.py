@@ -135,7 +135,7 @@ class LayerLevel:
     """
 
     layer: LayerExpression
-    derived_layer: LogicalLayer | None = None
+    derived_layer: LayerExpression | None = None
     thickness: float = 0.0
     zmin: float = 0.0
     material: str | None = None
@@ -145,8 +145,9 @@ class LayerLevel:
 
     def __post_init__(self) -> None:
         self.layer = _as_expression(self.layer)
-        if self.derived_layer is not None and not isinstance(self.derived_layer, LogicalLayer):
-            self.derived_layer = LogicalLayer(layer=self.derived_layer)
+        if self.derived_layer is not None:
+            # A derived expression is accepted as target but has nothing to be drawn on.
+            self.derived_layer = _as_expression(self.derived_layer)
         if self.thickness < 0:
             raise ValueError(f"thickness must not be negative, got {self.thickness}")
 
@@ -193,8 +194,10 @@ class LayerStack:
     def _drawn_levels(self) -> list[tuple[tuple[int, int], LayerLevel]]:
         out = []
         for level in self.layers.values():
-            if level.derived_layer is not None:
+            if isinstance(level.derived_layer, LogicalLayer):
                 out.append((level.derived_layer.tuple, level))
+            elif level.derived_layer is not None:
+                continue
             elif isinstance(level.layer, LogicalLayer):
                 out.append((level.layer.tuple, level))
         return out
@@ -204,12 +207,12 @@ class LayerStack:
         top cell additionally holds, for every level with a ``derived_layer``, the polygons of
         the level's layer expression computed over the original's flattened geometry.
 
-        Levels with a derived layer expression but no ``derived_layer`` are skipped. The
-        original component is not changed.
+        Levels with a derived layer expression but no ``derived_layer`` (or a derived
+        expression as ``derived_layer``) are skipped. The original component is not changed.
         """
         results = []
         for level in self.layers.values():
-            if level.derived_layer is None:
+            if not isinstance(level.derived_layer, LogicalLayer):
                 continue
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
         copied = component.copy(name=f"{component.name}_derived")
