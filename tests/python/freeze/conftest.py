@@ -13,9 +13,9 @@ import types
 from typing import Any
 
 import pytest
-
-import tarnwick.core.freeze as freeze
 from tarnwick.logger import get_logger
+
+from tarnwick.core import freeze
 
 NO_VERSION = object()
 

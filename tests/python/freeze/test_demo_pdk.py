@@ -7,9 +7,9 @@ import logging
 import brenvik
 import ostrand
 import pytest
-
-import tarnwick.core.freeze as freeze
 from tarnwick.core.pdk import get_pdk
+
+from tarnwick.core import freeze
 
 SECTIONS = ["instances", "connections", "ports", "placements", "routes", "nets"]
 LIBRARY_DEFAULTS = {"recursive": False, "on_multi_connect": "warn", "on_dangling_port": "warn"}
@@ -46,8 +46,11 @@ def test_ring_with_parameters(demo):
 @pytest.mark.parametrize(
     ("version", "plain", "recursive"),
     [
-        ("9.34.0", {"on_multi_connect": "ignore"},
-         {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
+        (
+            "9.34.0",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
         ("9.33.9", {}, {"recursive": True}),
     ],
 )
@@ -102,7 +105,8 @@ def test_unknown_cell_names_the_demo_pdk(demo, operation):
 def test_cell_without_instances(demo):
     with pytest.raises(RuntimeError, match="^Cell straight has no instances.$"):
         freeze.freeze("straight")
-    assert freeze.freeze_recursive("straight")["straight"]["instances"] == {}
+    recursive = freeze.freeze_recursive("straight")
+    assert recursive[component("straight").name]["instances"] == {}
 
 
 def test_bad_parameter_error_of_the_cell_passes_through(demo):

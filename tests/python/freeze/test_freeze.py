@@ -4,11 +4,12 @@ result map, the warnings that reach the host logger and the errors of exact kind
 from __future__ import annotations
 
 import logging
+from typing import ClassVar
 
 import pytest
-
-import tarnwick.core.freeze as freeze
 from conftest import netlist_of
+
+from tarnwick.core import freeze
 
 OPERATIONS = [freeze.freeze, freeze.freeze_recursive]
 SECTIONS = ["instances", "connections", "ports", "placements", "routes", "nets"]
@@ -30,16 +31,31 @@ def caplog(caplog):
 @pytest.mark.parametrize(
     ("version", "plain", "recursive"),
     [
-        ("9.34.0", {"on_multi_connect": "ignore"}, {
-            "recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
-        ("9.34.1+g1a2b", {"on_multi_connect": "ignore"}, {
-            "recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
-        ("10.0", {"on_multi_connect": "ignore"}, {
-            "recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
-        ("9.35.0-rc1", {"on_multi_connect": "ignore"}, {
-            "recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
-        ("9.34.0.dev1", {"on_multi_connect": "ignore"}, {
-            "recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"}),
+        (
+            "9.34.0",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
+        (
+            "9.34.1+g1a2b",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
+        (
+            "10.0",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
+        (
+            "9.35.0-rc1",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
+        (
+            "9.34.0.dev1",
+            {"on_multi_connect": "ignore"},
+            {"recursive": True, "on_multi_connect": "ignore", "on_dangling_port": "ignore"},
+        ),
         ("9.33.9", {}, {"recursive": True}),
         ("8.99.99", {}, {"recursive": True}),
         ("9.34.0rc1", {}, {"recursive": True}),
@@ -360,7 +376,7 @@ def test_warnings_reach_the_host_logger_through_the_default_binding(caplog):
 
     class Pdk:
         name = "p"
-        cells = {"top": cell}
+        cells: ClassVar = {"top": cell}
 
     module = types.ModuleType("brenvik")
     module.__version__ = "9.34.0"

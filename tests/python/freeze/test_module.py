@@ -6,13 +6,15 @@ import subprocess
 import sys
 
 import pytest
-
-import tarnwick.core.freeze as freeze
 from tarnwick.core.lazy import LazyObject
+
+from tarnwick.core import freeze
 
 
 def _run(probe: str) -> str:
-    result = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True)
+    result = subprocess.run(
+        [sys.executable, "-c", probe], check=False, capture_output=True, text=True
+    )
     assert result.returncode == 0, result.stderr
     return result.stdout.strip()
 
@@ -49,8 +51,8 @@ def test_first_use_loads_the_bindings():
 def test_bindings_resolve_to_the_host_services():
     import ostrand
 
-    from tarnwick.core import lazy, pdk
     from tarnwick import logger
+    from tarnwick.core import lazy, pdk
 
     assert lazy.resolve(freeze.get_pdk) is pdk.get_pdk
     assert lazy.resolve(freeze.log) is logger.get_logger

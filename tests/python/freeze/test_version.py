@@ -6,11 +6,11 @@ import sys
 import types
 
 import pytest
+from conftest import NO_VERSION
 from hypothesis import given
 from hypothesis import strategies as st
 
-import tarnwick.core.freeze as freeze
-from conftest import NO_VERSION
+from tarnwick.core import freeze
 
 
 @pytest.mark.parametrize(
