@@ -38,6 +38,10 @@ NB_MODULE(depthview, m) {
           nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
           nb::arg("exclude_layers").none() = nb::none(),
           "Shows a component or GDS file in the 3D viewer: sends one DepthviewMessage.");
+    m.def("_depthview_timed", &tarnwick::depthview::depthview_timed, nb::arg("component"),
+          nb::arg("output"), nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
+          nb::arg("exclude_layers").none() = nb::none(), nb::arg("progress").none() = nb::none(),
+          "depthview that also returns the seconds of each stage and the scene's counts.");
   }
   // --- end
 }

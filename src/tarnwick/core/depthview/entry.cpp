@@ -1,5 +1,6 @@
 #include "tarnwick/core/depthview/entry.hpp"
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -70,17 +71,53 @@ nb::object removing_afterwards(nb::handle path, Body&& body) {
   return result;
 }
 
-}  // namespace
+// Stage timing of depthview_timed. Without a clock (nullptr) the entry points time nothing.
+class StageClock {
+ public:
+  explicit StageClock(nb::handle progress) : progress_(nb::borrow(progress)) {}
 
-nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle layer_views,
-                        nb::handle layer_stack, double z_scale,
-                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
-                        bool as_dict) {
-  // 1. Arguments: the numbers arrive converted; the exclusion patterns must be a list or None.
-  if (!exclude_layers.is_none() && !PyList_Check(exclude_layers.ptr())) {
-    host::raise(PyExc_TypeError,
-                "exclude_layers must be a list of str or None, got " + name_of_type(exclude_layers));
+  // Ends the running stage and starts `name`.
+  void start(const char* name) {
+    stop();
+    if (!progress_.is_none()) progress_(name);
+    name_ = name;
+    begin_ = std::chrono::steady_clock::now();
   }
+
+  void stop() {
+    if (name_ == nullptr) return;
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - begin_;
+    seconds_[name_] = elapsed.count();
+    name_ = nullptr;
+  }
+
+  const nb::dict& seconds() const { return seconds_; }
+
+ private:
+  nb::object progress_;
+  nb::dict seconds_;
+  const char* name_ = nullptr;
+  std::chrono::steady_clock::time_point begin_;
+};
+
+void start_stage(StageClock* clock, const char* name) {
+  if (clock != nullptr) clock->start(name);
+}
+
+void check_exclude_layers(nb::handle exclude_layers) {
+  if (!exclude_layers.is_none() && !PyList_Check(exclude_layers.ptr())) {
+    host::raise(PyExc_TypeError, "exclude_layers must be a list of str or None, got " +
+                                     name_of_type(exclude_layers));
+  }
+}
+
+nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::handle layer_views,
+                               nb::handle layer_stack, double z_scale,
+                               std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                               bool as_dict, StageClock* clock) {
+  start_stage(clock, "read");
+  // 1. Arguments: the numbers arrive converted; the exclusion patterns must be a list or None.
+  check_exclude_layers(exclude_layers);
   // 2. The component library.
   nb::handle library = host::brenvik.resolved();
   // 3., 4. Layer views and layer stack from the library's PDK unless given.
@@ -112,6 +149,7 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
     // 9. Read, parse, convert.
     nb::object layout = host::klayout_db.resolved().attr("Layout")();
     layout.attr("read")(path);
+    start_stage(clock, "parse");
     nb::module_ module = this_module();
     nb::object output_type = module.attr("Output");
     nb::object gds = module.attr("ParseGDS")(
@@ -125,9 +163,85 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
     } else {
       host::raise(PyExc_ValueError, "Only Output.CELL and Output.LAYER are allowed");
     }
+    start_stage(clock, "convert");
     nb::object viewer_json = gds.attr("to_viewer")(output);
     return as_dict ? gds.attr("asdict")(viewer_json) : viewer_json;
   });
+}
+
+// Counts of a scene map: leaves and their polygons and placements (a leaf without matrices is
+// drawn once).
+void count_parts(nb::handle node, long long& parts, long long& placed, long long& placements) {
+  if (!PyDict_Check(node.ptr())) return;
+  nb::dict map = nb::borrow<nb::dict>(node);
+  if (map.contains("shape")) {
+    nb::object shape = map["shape"];
+    const long long refs = static_cast<long long>(nb::len(nb::object(shape["refs"])));
+    long long count = 0;
+    if (nb::cast<nb::dict>(shape).contains("matrices")) {
+      count = static_cast<long long>(nb::len(nb::object(shape["matrices"]))) / 6;
+    }
+    parts += 1;
+    placements += count;
+    placed += refs * (count > 0 ? count : 1);
+  }
+  if (map.contains("parts")) {
+    for (nb::handle child : map["parts"]) count_parts(child, parts, placed, placements);
+  }
+}
+
+void send_scene(nb::handle viewer_json, nb::dict* counts) {
+  nb::dict data;
+  data["type"] = "data";
+  data["data"] = numpy_to_buffer_json(viewer_json);
+  data["config"] = viewer_config();
+  nb::str content = host::json::dumps(data, host::json::Style::compact);
+  nb::object message = host::depthview_message(content);
+  if (counts != nullptr) {
+    Py_ssize_t size = 0;
+    if (PyUnicode_AsUTF8AndSize(content.ptr(), &size) == nullptr) throw nb::python_error();
+    (*counts)["bytes"] = static_cast<long long>(size);
+  }
+  host::send_message(message);
+}
+
+void depthview_stages(nb::handle component, nb::handle output, double z_scale,
+                      std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                      StageClock* clock, nb::dict* counts) {
+  check_exclude_layers(exclude_layers);
+  nb::object pdk = host::get_pdk();
+  nb::object layer_stack = pdk.attr("layer_stack");
+  nb::object layer_views = pdk.attr("layer_views");
+  if (host::assertions_enabled()) {
+    nb::handle library = host::brenvik.resolved();
+    if (!is_instance(layer_stack, library.attr("LayerStack"))) host::raise_assertion();
+    if (!is_instance(layer_views, library.attr("LayerViews"))) host::raise_assertion();
+  }
+  nb::object viewer_json =
+      to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale, curve_tolerance,
+                          exclude_layers, /*as_dict=*/true, clock);
+  if (counts != nullptr) {
+    long long parts = 0, placed = 0, placements = 0;
+    count_parts(viewer_json, parts, placed, placements);
+    nb::dict map = nb::borrow<nb::dict>(viewer_json);
+    (*counts)["polygons"] = map.contains("instances") ? nb::len(nb::object(map["instances"])) : 0;
+    (*counts)["placed_polygons"] = placed;
+    (*counts)["placements"] = placements;
+    (*counts)["parts"] = parts;
+  }
+  start_stage(clock, "encode");
+  send_scene(viewer_json, counts);
+  if (clock != nullptr) clock->stop();
+}
+
+}  // namespace
+
+nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle layer_views,
+                        nb::handle layer_stack, double z_scale,
+                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                        bool as_dict) {
+  return to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale,
+                             curve_tolerance, exclude_layers, as_dict, nullptr);
 }
 
 nb::dict viewer_config() {
@@ -185,26 +299,19 @@ nb::dict viewer_config() {
 
 void depthview(nb::handle component, nb::handle output, double z_scale,
                std::optional<double> curve_tolerance, nb::handle exclude_layers) {
-  if (!exclude_layers.is_none() && !PyList_Check(exclude_layers.ptr())) {
-    host::raise(PyExc_TypeError,
-                "exclude_layers must be a list of str or None, got " + name_of_type(exclude_layers));
-  }
-  nb::object pdk = host::get_pdk();
-  nb::object layer_stack = pdk.attr("layer_stack");
-  nb::object layer_views = pdk.attr("layer_views");
-  if (host::assertions_enabled()) {
-    nb::handle library = host::brenvik.resolved();
-    if (!is_instance(layer_stack, library.attr("LayerStack"))) host::raise_assertion();
-    if (!is_instance(layer_views, library.attr("LayerViews"))) host::raise_assertion();
-  }
-  nb::object viewer_json = to_3d_viewer(component, output, layer_views, layer_stack, z_scale,
-                                        curve_tolerance, exclude_layers, /*as_dict=*/true);
-  nb::dict data;
-  data["type"] = "data";
-  data["data"] = numpy_to_buffer_json(viewer_json);
-  data["config"] = viewer_config();
-  nb::str content = host::json::dumps(data, host::json::Style::compact);
-  host::send_message(host::depthview_message(content));
+  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, nullptr, nullptr);
+}
+
+nb::dict depthview_timed(nb::handle component, nb::handle output, double z_scale,
+                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                         nb::handle progress) {
+  StageClock clock(progress);
+  nb::dict counts;
+  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, &clock, &counts);
+  nb::dict result;
+  result["seconds"] = clock.seconds();
+  result["counts"] = counts;
+  return result;
 }
 
 }  // namespace tarnwick::depthview

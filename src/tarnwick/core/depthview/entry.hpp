@@ -33,4 +33,13 @@ void depthview(nb::handle component, nb::handle output, double z_scale,
 // The fixed viewer configuration, a new dict of 41 entries in their display order.
 nb::dict viewer_config();
 
+// depthview, measured for the command line: does exactly what depthview does (and sends the same
+// one message) and returns a dict with the seconds of each stage ("read": component to KLayout
+// layout, "parse", "convert", "encode": buffers, JSON and sending) and the scene's counts
+// ("polygons": distinct polygons, "placed_polygons", "placements", "parts", "bytes": UTF-8 bytes of
+// the message content). `progress`, when not None, is called with each stage's name as it starts.
+nb::dict depthview_timed(nb::handle component, nb::handle output, double z_scale,
+                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                         nb::handle progress);
+
 }  // namespace tarnwick::depthview
