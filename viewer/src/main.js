@@ -26,8 +26,22 @@ function element(tag, attributes = {}, ...children) {
   return node;
 }
 
+// The page's state for people and for headless checks: <body data-tw-state="ready|error|empty">,
+// with the counts of what was drawn and the number of errors seen.
+function setState(state, details = {}) {
+  document.body.dataset.twState = state;
+  for (const [key, value] of Object.entries(details)) document.body.dataset[key] = String(value);
+}
+
+let errorCount = 0;
+window.addEventListener('error', () => {
+  errorCount += 1;
+  document.body.dataset.twErrors = String(errorCount);
+});
+
 function showError(message) {
   console.error(message);
+  setState('error');
   const box = document.getElementById('tw-error');
   if (box) {
     box.textContent = message;
@@ -251,6 +265,13 @@ function show(message, title) {
   buildTree(document.getElementById('tw-tree'), root, objects, render, config.collapse ?? 3);
   fit();
   window.tarnwickViewer = { scene, counts, render, fit, objects };
+  setState('ready', {
+    twPolygons: counts.polygons,
+    twDistinct: instances.length,
+    twPlacements: counts.placements,
+    twParts: counts.parts,
+    twMeshes: objects.size - counts.groups,
+  });
 }
 
 function start() {
@@ -273,6 +294,7 @@ function start() {
   const text = embedded ? embedded.textContent.trim() : '';
   if (!text) {
     document.getElementById('tw-title').textContent = 'Open a depthview JSON file';
+    setState('empty');
     return;
   }
   try {
