@@ -148,7 +148,11 @@ def component_defaults(  # component-defaults
 
 
 def harmless_defaults(
-    size: float = 1.0, plain: Any = PlainBase(), missing: Any = MissingBase(), *args, **kwargs  # noqa: B008
+    size: float = 1.0,
+    plain: Any = PlainBase(),  # noqa: B008
+    missing: Any = MissingBase(),  # noqa: B008
+    *args,
+    **kwargs,
 ) -> Component:
     BUILT.append("harmless_defaults")
     return Component()

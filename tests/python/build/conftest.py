@@ -8,12 +8,12 @@ from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
-import pytest
-
 import brenvik
 import build_cells
-from tarnwick.core import database
+import pytest
 from tarnwick.core.pdk import set_pdk
+
+from tarnwick.core import database
 
 
 @pytest.fixture(autouse=True)

@@ -5,12 +5,12 @@ from __future__ import annotations
 
 from pathlib import Path
 
-import pytest
-
 import build_cells
+import pytest
 from build_cells import line_of, schematic_like, square_cell
-from tarnwick.core import build, database
 from tarnwick.models import FactoryRecord
+
+from tarnwick.core import build, database
 
 ADVICE = (
     ". This causes caching issues. Consider passing the cell name as string and calling "
@@ -55,7 +55,13 @@ def test_error_types_are_plain_exceptions_with_their_description(error_type, doc
 @pytest.mark.parametrize(
     "cell_func",
     [build_cells.no_parameters, build_cells.harmless_defaults, square_cell("x"), len, 42],
-    ids=["no-parameters", "harmless-defaults", "no-defaults", "builtin-no-signature", "not-callable"],
+    ids=[
+        "no-parameters",
+        "harmless-defaults",
+        "no-defaults",
+        "builtin-no-signature",
+        "not-callable",
+    ],
 )
 def test_default_args_check_passes(cell_func):
     assert build._check_component_default_args("c", cell_func) is None
@@ -75,9 +81,7 @@ def test_default_args_location_names_the_wrapped_function_one_level_deep():
         "w", "'c'", f" (build_cells.py:{line_of('wrapped-by-cell')})"
     )
     # Two wrappers: only one level is unwrapped, so the location is the inner wrapper's.
-    message = build._check_component_default_args(
-        "t", build_cells.twice_wrapped_component_default
-    )
+    message = build._check_component_default_args("t", build_cells.twice_wrapped_component_default)
     assert message == default_args_message(
         "t", "'c'", f" (build_cells.py:{line_of('local-wrapper')})"
     )
@@ -137,7 +141,14 @@ def test_netlist_reader_returns_the_mapping_and_its_path(schematic):
 
 @pytest.mark.parametrize(
     "text",
-    [None, "- a\n- b\n", "just text\n", "", "instances: [unclosed\n", "a: !!python/name:os.system\n"],
+    [
+        None,
+        "- a\n- b\n",
+        "just text\n",
+        "",
+        "instances: [unclosed\n",
+        "a: !!python/name:os.system\n",
+    ],
     ids=["missing-file", "list", "scalar", "empty", "syntax-error", "application-object"],
 )
 def test_netlist_reader_gives_nothing_for_unreadable_schematics(schematic, text, host_log):

@@ -3,14 +3,14 @@ and the closing reload message."""
 
 from __future__ import annotations
 
-import pytest
-
 import build_cells
+import pytest
 from build_cells import square_cell
 from conftest import statuses
+from tarnwick.models import FactoryRecord, ReloadFactoriesMessage, ReloadLayoutMessage
+
 from tarnwick import settings
 from tarnwick.core import build, communication, database
-from tarnwick.models import FactoryRecord, ReloadFactoriesMessage, ReloadLayoutMessage
 
 
 @pytest.fixture(autouse=True)
@@ -99,7 +99,9 @@ def test_only_keyword_with_metadata_is_accepted_and_names_are_texts():
     assert communication.messages() == []  # rejected before the batch starts
 
 
-def test_only_the_failed_build_is_stored_and_statuses_move_through_the_batch(use_cells, calls, host_log):
+def test_only_the_failed_build_is_stored_and_statuses_move_through_the_batch(
+    use_cells, calls, host_log
+):
     use_cells({"a": square_cell("a"), "b": build_cells.unsaveable, "c": square_cell("c")})
     seen_at_store: dict[str, str] = {}
     original = database.add_factories
@@ -162,9 +164,7 @@ def test_a_bad_instance_entry_does_not_end_the_batch(use_cells, write_schematic)
 
 
 def test_an_escaping_error_ends_the_batch_after_the_reload_message(use_cells, calls):
-    use_cells(
-        {"a": square_cell("a"), "b": build_cells.unreadable_default, "c": square_cell("c")}
-    )
+    use_cells({"a": square_cell("a"), "b": build_cells.unreadable_default, "c": square_cell("c")})
     with pytest.raises(RuntimeError, match="base cannot be read") as caught:
         build.build_by_names("c", "b", "a", "deep")
     assert caught.value is build_cells.RAISED[-1]
@@ -188,7 +188,9 @@ def test_collected_error_records_are_not_stored_when_the_batch_ends_early(use_ce
     assert communication.messages() == [ReloadLayoutMessage(cell="a"), ReloadFactoriesMessage()]
 
 
-@pytest.mark.parametrize("failing", ["set_factories_status_by_names", "sync_from_kcl", "add_factories"])
+@pytest.mark.parametrize(
+    "failing", ["set_factories_status_by_names", "sync_from_kcl", "add_factories"]
+)
 def test_a_failing_bookend_ends_the_batch_after_the_reload_message(use_cells, monkeypatch, failing):
     use_cells({"a": square_cell("a")})
 
@@ -212,9 +214,7 @@ def unreachable_interface():
     communication.unsubscribe(refuse)
 
 
-def test_an_error_of_the_reload_message_replaces_the_batch_error(
-    use_cells, unreachable_interface
-):
+def test_an_error_of_the_reload_message_replaces_the_batch_error(use_cells, unreachable_interface):
     use_cells({"b": build_cells.unreadable_default, "a": square_cell("a")})
     with pytest.raises(BrokenPipeError) as caught:
         build.build_by_names("b")

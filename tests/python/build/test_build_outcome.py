@@ -6,13 +6,13 @@ from __future__ import annotations
 import sys
 import traceback
 
-import pytest
-
 import build_cells
+import pytest
 from build_cells import line_of
+from tarnwick.models import FactoryRecord, ReloadLayoutMessage
+
 from tarnwick import settings
 from tarnwick.core import build, callgraph, communication, database
-from tarnwick.models import FactoryRecord, ReloadLayoutMessage
 
 RULE = "=" * 50
 
@@ -76,7 +76,9 @@ def test_error_record_of_a_factory_known_only_to_the_call_graph():
         FactoryRecord(name="g", status="UNKNOWN", message="old", source="/src/static.py")
     )
     record = build._update_factory_error_status("g", "broken")
-    assert record == FactoryRecord(name="g", status="ERROR", message="broken", source="/src/static.py")
+    assert record == FactoryRecord(
+        name="g", status="ERROR", message="broken", source="/src/static.py"
+    )
     assert communication.messages() == [ReloadLayoutMessage(cell="g")]
     # The call graph's own record is not changed by the copy.
     assert callgraph.get_static_records()["g"].status == "UNKNOWN"
@@ -147,8 +149,10 @@ def test_a_missing_log_directory_gives_a_warning_and_still_a_record(host_log):
     assert not settings.get_log_dir().exists()  # not created
     warning = host_log.texts("warning")
     assert warning == [
-        f"Failed to write stack trace to {log_file('f')}: "
-        f"[Errno 2] No such file or directory: '{log_file('f')}'"
+        (
+            f"Failed to write stack trace to {log_file('f')}: "
+            f"[Errno 2] No such file or directory: '{log_file('f')}'"
+        )
     ]
     assert host_log.texts("debug") == []
 

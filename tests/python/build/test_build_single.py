@@ -3,18 +3,19 @@
 from __future__ import annotations
 
 import traceback
+from typing import ClassVar
 
+import build_cells
 import orjson
 import pytest
 import yaml
-
-import build_cells
 from brenvik import Component
 from brenvik.schematic import cell_from_yaml
 from build_cells import line_of, schematic_like, square_cell
+from tarnwick.models import FactoryRecord, ReloadLayoutMessage
+
 from tarnwick import settings
 from tarnwick.core import build, communication, database, schema
-from tarnwick.models import FactoryRecord, ReloadLayoutMessage
 
 RULE = "=" * 50
 
@@ -42,7 +43,7 @@ def record(name: str, source=None) -> None:
 
 
 class RecordingComponent(Component):
-    writes: list[tuple] = []
+    writes: ClassVar[list[tuple]] = []
 
     def write_gds(self, path, with_metadata=True):
         RecordingComponent.writes.append((path, with_metadata))
@@ -82,7 +83,9 @@ def test_metadata_flag_selects_the_gds_variant(use_cells, host_log, with_metadat
     assert build._build_by_name("r", with_metadata=with_metadata) is None
     target = gds_file("r", with_metadata)
     assert target.is_file() and not gds_file("r", not with_metadata).exists()
-    assert [(str(p), flag) for p, flag in RecordingComponent.writes] == [(str(target), with_metadata)]
+    assert [(str(p), flag) for p, flag in RecordingComponent.writes] == [
+        (str(target), with_metadata)
+    ]
     assert host_log.texts("info") == [f"Successfully built component r to {target}"]
 
 
@@ -242,7 +245,9 @@ def test_schematic_without_record_or_source_ends_after_the_gds_file(
     assert communication.messages() == []
 
 
-def test_schema_stage_reads_the_record_source_without_swallowing_errors(use_cells, tmp_path, host_log):
+def test_schema_stage_reads_the_record_source_without_swallowing_errors(
+    use_cells, tmp_path, host_log
+):
     use_cells({"s": schematic_like(square_cell("s"))})
     missing = tmp_path / "gone.pic.yml"
     record("s", source=str(missing))

@@ -42,7 +42,9 @@ NB_MODULE(build, m) {
 
   m.def(
       "_build_by_name",
-      [](nb::str name, bool with_metadata) { return build::build_by_name(text(name), with_metadata); },
+      [](nb::str name, bool with_metadata) {
+        return build::build_by_name(text(name), with_metadata);
+      },
       "name"_a, nb::kw_only(), "with_metadata"_a = true,
       nb::sig("def _build_by_name(name: str, *, with_metadata: bool = True) -> "
               "tarnwick.models.FactoryRecord | None"),
@@ -99,8 +101,7 @@ NB_MODULE(build, m) {
       [](nb::handle exception) {
         return build::py_text(build::format_error_with_location(exception));
       },
-      "exception"_a,
-      nb::sig("def _format_error_with_location(exception: BaseException) -> str"),
+      "exception"_a, nb::sig("def _format_error_with_location(exception: BaseException) -> str"),
       "The error's text followed by ' (file:line)' of the frame where it was raised.");
 
   m.def(

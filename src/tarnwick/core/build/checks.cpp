@@ -35,8 +35,8 @@ bool is_instance(nb::handle value, nb::handle type) {
 
 // " (<file>:<line>)" of the function (or of the one it wraps), "" when its source is not found.
 std::string source_location(nb::handle cell_func) {
-  nb::object func_to_inspect = optional_attr(cell_func, "__wrapped__").value_or(
-      nb::borrow(cell_func));
+  nb::object func_to_inspect =
+      optional_attr(cell_func, "__wrapped__").value_or(nb::borrow(cell_func));
   try {
     nb::handle inspect = host::inspect.get();
     nb::object source_file = inspect.attr("getfile")(func_to_inspect);
@@ -46,8 +46,7 @@ std::string source_location(nb::handle cell_func) {
     // getfile gives text for every object it accepts; anything else counts as no file.
     if (!PyUnicode_Check(source_file.ptr())) return {};
     const std::string file = utf8(source_file);
-    return " (" + std::string(host::text::last_path_component(file)) + ":" + text_of(lineno) +
-           ")";
+    return " (" + std::string(host::text::last_path_component(file)) + ":" + text_of(lineno) + ")";
   } catch (nb::python_error& error) {
     if (error.matches(PyExc_OSError) || error.matches(PyExc_TypeError)) return {};
     throw;
@@ -56,8 +55,8 @@ std::string source_location(nb::handle cell_func) {
 
 // The whole text of the file at `path`, as YAML safe_load gives it.
 nb::object load_yaml_file(nb::handle path) {
-  nb::object text = host::pathlib.get().attr("Path")(path).attr("read_text")(
-      nb::arg("encoding") = "utf-8");
+  nb::object text =
+      host::pathlib.get().attr("Path")(path).attr("read_text")(nb::arg("encoding") = "utf-8");
   return host::yaml.get().attr("safe_load")(text);
 }
 }  // namespace
@@ -133,8 +132,9 @@ std::optional<std::string> check_self_referencing_schematic(const std::string& n
   std::optional<SchematicNetlist> result = get_schematic_netlist(name);
   if (!result) return std::nullopt;
   nb::str own_name = py_text(name);
-  nb::object instances = result->netlist.contains("instances") ? nb::object(result->netlist["instances"])
-                                                                 : nb::object(nb::dict());
+  nb::object instances = result->netlist.contains("instances")
+                             ? nb::object(result->netlist["instances"])
+                             : nb::object(nb::dict());
   if (!PyDict_Check(instances.ptr())) return std::nullopt;
   for (auto [inst_name, inst] : nb::borrow<nb::dict>(instances)) {
     nb::object comp;

@@ -52,8 +52,7 @@ nb::object handle_build_error(const std::string& factory_name, const std::string
   host::log_error(error_message);
   nb::object stack_trace = host::traceback.get().attr("format_exc")();
   nb::object log_dir = host::settings.get().attr("get_log_dir")();
-  nb::object log_file =
-      host::pathlib.get().attr("Path")(log_dir) / py_text(factory_name + ".log");
+  nb::object log_file = host::pathlib.get().attr("Path")(log_dir) / py_text(factory_name + ".log");
   try {
     write_error_log(log_file, factory_name, error_message, exception, stack_trace);
     host::log_debug("Stack trace written to " + text_of(log_file));

@@ -64,9 +64,8 @@ bool write_schema(const std::string& name) {
   nb::object netlist = host::yaml.get().attr("safe_load")(text);
   nb::object schema = host::schema.get().attr("get_netlist_schema")(netlist);
   require_safe_file_stem(name);
-  nb::object path =
-      path_of(host::settings.get().attr("get_build_dir")()) / nb::str("schemas") /
-      py_text(name + ".json");
+  nb::object path = path_of(host::settings.get().attr("get_build_dir")()) / nb::str("schemas") /
+                    py_text(name + ".json");
   path.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
   path.attr("write_bytes")(host::json::dumps_bytes(schema, host::json::Style::indent2));
   return true;
