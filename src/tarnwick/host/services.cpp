@@ -82,4 +82,6 @@ bool assertions_enabled() {
   return nb::cast<long>(flags.attr("optimize")) == 0;
 }
 
+Binding fnmatch_fnmatchcase{"fnmatch", "fnmatchcase"};
+
 }  // namespace tarnwick::host

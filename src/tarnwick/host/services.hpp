@@ -73,5 +73,7 @@ bool is_mapping(nb::handle value);
 extern Binding tesselink;  // the tesselink package (LayerEnum)
 // Whether the runtime checks assertions (not run with -O): sys.flags.optimize is 0.
 bool assertions_enabled();
+// fnmatch.fnmatchcase: shell-style wildcard matching of a whole name (layer exclusion patterns).
+extern Binding fnmatch_fnmatchcase;
 
 }  // namespace tarnwick::host
