@@ -86,27 +86,32 @@ class TestPorts:
             Port("p", (0, 0), 0, 0, L.WG)
 
     @pytest.mark.parametrize(
-        ("rotation", "mirror", "center", "orientation"),
+        ("rotation", "mirror", "center", "orientation", "up"),
         [
-            (0, False, (12.0, 5.5), 0),
-            (90, False, (9.5, 7.0), 90),
-            (180, False, (8.0, 4.5), 180),
-            (270, False, (10.5, 3.0), 270),
-            (0, True, (12.0, 4.5), 0),
-            (90, True, (10.5, 7.0), 90),
+            (0, False, (12.0, 5.5), 0, ((11.0, 6.0), 90)),
+            (90, False, (9.5, 7.0), 90, ((9.0, 6.0), 180)),
+            (180, False, (8.0, 4.5), 180, ((9.0, 4.0), 270)),
+            (270, False, (10.5, 3.0), 270, ((11.0, 4.0), 0)),
+            (0, True, (12.0, 4.5), 0, ((11.0, 4.0), 270)),
+            (90, True, (10.5, 7.0), 90, ((11.0, 6.0), 0)),
+            (180, True, (8.0, 5.5), 180, ((9.0, 6.0), 90)),
         ],
     )
     def test_reference_ports_follow_the_placement(
-        self, fresh_kcl, rotation, mirror, center, orientation
+        self, fresh_kcl, rotation, mirror, center, orientation, up
     ):
+        leaf = _leaf()
+        leaf.add_port("up", center=(1, 1), orientation=90, width=2, layer=L.WG)
         parent = Component("parent")
-        ref = parent.add_ref(_leaf(), x=10, y=5, rotation=rotation, mirror=mirror)
+        ref = parent.add_ref(leaf, x=10, y=5, rotation=rotation, mirror=mirror)
         port = ref.ports["o2"]
         assert port.center == pytest.approx(center)
         assert port.orientation == orientation
-        # The geometry moved the same way: the port sits on the edge of the placed box.
+        assert (ref.ports["up"].center, ref.ports["up"].orientation) == up
+        # The geometry moved the same way: the ports sit on the edge of the placed box.
         box = parent.kdb_cell.dbbox()
         assert box.contains(kdb.DPoint(*port.center))
+        assert box.contains(kdb.DPoint(*ref.ports["up"].center))
 
     def test_add_port_copies_a_port_under_a_new_name(self, fresh_kcl):
         parent = Component()
@@ -283,6 +288,7 @@ class TestGds:
         assert with_meta != without
         assert b"pitch" in with_meta and b"pitch" not in without
         assert b"brenvik" not in without
+        assert b"CONTEXT" not in without
 
         plain = kdb.Layout()
         plain.read(str(tmp_path / "plain.gds"))
