@@ -170,8 +170,10 @@ function show(message, title) {
 
   const world = new THREE.Scene();
   world.add(scene);
-  world.add(new THREE.AmbientLight(0xffffff, config.ambient_intensity ?? 1));
-  const light = new THREE.DirectionalLight(0xffffff, config.direct_intensity ?? 1.1);
+  // three.js lights are physical (no factor pi): scale the configured intensities so that a
+  // face turned to the light shows about its own colour.
+  world.add(new THREE.AmbientLight(0xffffff, 0.6 * Math.PI * (config.ambient_intensity ?? 1)));
+  const light = new THREE.DirectionalLight(0xffffff, 0.7 * Math.PI * (config.direct_intensity ?? 1.1));
 
   const up = new THREE.Vector3(0, 0, 1);
   const perspective = new THREE.PerspectiveCamera(40, 1, 0.001, 1e7);
