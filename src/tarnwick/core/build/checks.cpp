@@ -38,7 +38,7 @@ std::string source_location(nb::handle cell_func) {
   nb::object func_to_inspect =
       optional_attr(cell_func, "__wrapped__").value_or(nb::borrow(cell_func));
   try {
-    nb::handle inspect = host::inspect.get();
+    nb::handle inspect = host::inspect.resolved();
     nb::object source_file = inspect.attr("getfile")(func_to_inspect);
     // findsource, unlike getsourcelines, does not unwrap further: file and line stay those of
     // the same function. It counts lines from 0.
@@ -56,8 +56,8 @@ std::string source_location(nb::handle cell_func) {
 // The whole text of the file at `path`, as YAML safe_load gives it.
 nb::object load_yaml_file(nb::handle path) {
   nb::object text =
-      host::pathlib.get().attr("Path")(path).attr("read_text")(nb::arg("encoding") = "utf-8");
-  return host::yaml.get().attr("safe_load")(text);
+      host::pathlib.resolved().attr("Path")(path).attr("read_text")(nb::arg("encoding") = "utf-8");
+  return host::yaml.resolved().attr("safe_load")(text);
 }
 }  // namespace
 
@@ -78,20 +78,20 @@ bool is_schematic_module(const std::string& module_name) {
 
 nb::object factory_record(const std::string& name) {
   nb::str key = py_text(name);
-  return entry_or_none(host::database.get().attr("get_factories_by_name")(key), key);
+  return entry_or_none(host::database.resolved().attr("get_factories_by_name")(key), key);
 }
 
 std::optional<std::string> check_component_default_args(const std::string& name,
                                                         nb::handle cell_func) {
-  nb::object tkcell = host::tesselink_kcell.get().attr("TKCell");
+  nb::object tkcell = host::tesselink_kcell.resolved().attr("TKCell");
   nb::object parameters;
   try {
-    parameters = host::inspect.get().attr("signature")(cell_func).attr("parameters");
+    parameters = host::inspect.resolved().attr("signature")(cell_func).attr("parameters");
   } catch (nb::python_error& error) {
     if (error.matches(PyExc_ValueError) || error.matches(PyExc_TypeError)) return std::nullopt;
     throw;
   }
-  nb::object empty = host::inspect.get().attr("Parameter").attr("empty");
+  nb::object empty = host::inspect.resolved().attr("Parameter").attr("empty");
   std::string params_str;
   for (nb::handle parameter : parameters.attr("values")()) {
     nb::object default_value = parameter.attr("default");
@@ -114,7 +114,7 @@ std::optional<SchematicNetlist> get_schematic_netlist(const std::string& name) {
   if (record.is_none()) return std::nullopt;
   nb::object path = record.attr("absolute_source")();
   if (path.is_none()) return std::nullopt;
-  if (!nb::cast<bool>(host::pathlib.get().attr("Path")(path).attr("is_file")())) {
+  if (!nb::cast<bool>(host::pathlib.resolved().attr("Path")(path).attr("is_file")())) {
     return std::nullopt;
   }
   nb::object netlist;

@@ -10,14 +10,17 @@ namespace tarnwick::build {
 
 namespace host = tarnwick::host;
 
+// Module bindings are used through `resolved()`: the module itself, imported on first use. Its
+// attributes are still looked up at every call, so a replaced service function takes effect.
+
 namespace {
 // The batch between the closing reload message's bounds.
 void build_batch(nb::tuple names, bool with_metadata) {
-  nb::handle database = host::database.get();
+  nb::handle database = host::database.resolved();
   database.attr("set_factories_status_by_names")(*names, nb::arg("status") = "BUSY");
 
   nb::list results;
-  for (nb::handle name : host::natsort.get().attr("natsorted")(names)) {
+  for (nb::handle name : host::natsort.resolved().attr("natsorted")(names)) {
     results.append(build_by_name(utf8(name), with_metadata));
   }
 

@@ -50,9 +50,10 @@ void handle_build_success(const std::string& factory_name) {
 nb::object handle_build_error(const std::string& factory_name, const std::string& error_message,
                               nb::handle exception) {
   host::log_error(error_message);
-  nb::object stack_trace = host::traceback.get().attr("format_exc")();
-  nb::object log_dir = host::settings.get().attr("get_log_dir")();
-  nb::object log_file = host::pathlib.get().attr("Path")(log_dir) / py_text(factory_name + ".log");
+  nb::object stack_trace = host::traceback.resolved().attr("format_exc")();
+  nb::object log_dir = host::settings.resolved().attr("get_log_dir")();
+  nb::object log_file =
+      host::pathlib.resolved().attr("Path")(log_dir) / py_text(factory_name + ".log");
   try {
     write_error_log(log_file, factory_name, error_message, exception, stack_trace);
     host::log_debug("Stack trace written to " + text_of(log_file));
@@ -80,9 +81,9 @@ std::string format_error_with_location(nb::handle exception) {
 nb::object update_factory_error_status(const std::string& factory_name,
                                        const std::string& error_message) {
   nb::str name = py_text(factory_name);
-  nb::object existing = host::database.get().attr("get_factories_by_name")(name);
+  nb::object existing = host::database.resolved().attr("get_factories_by_name")(name);
   if (!contains(existing, name)) {
-    existing = host::callgraph.get().attr("get_static_records")();
+    existing = host::callgraph.resolved().attr("get_static_records")();
     if (!contains(existing, name)) return nb::none();
   }
   nb::object updated = existing[name].attr("model_copy")();

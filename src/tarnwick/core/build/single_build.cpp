@@ -33,17 +33,19 @@ bool run_stage(const std::string& name, Stage&& stage, Describe&& describe, nb::
   }
 }
 
-nb::object path_of(nb::handle directory) { return host::pathlib.get().attr("Path")(directory); }
+nb::object path_of(nb::handle directory) {
+  return host::pathlib.resolved().attr("Path")(directory);
+}
 
 nb::object construct(const std::string& name) {
   nb::object component = host::get_pdk().attr("get_component")(py_text(name));
-  host::database.get().attr("set_factories_status_by_names")(py_text(name),
-                                                             nb::arg("status") = "SUCCESS");
+  host::database.resolved().attr("set_factories_status_by_names")(py_text(name),
+                                                                  nb::arg("status") = "SUCCESS");
   return component;
 }
 
 void save(const std::string& name, nb::handle component, bool with_metadata) {
-  nb::object dst_dir = path_of(host::settings.get().attr("get_gds_dir")());
+  nb::object dst_dir = path_of(host::settings.resolved().attr("get_gds_dir")());
   if (!with_metadata) dst_dir = dst_dir / nb::str("no-meta");
   dst_dir.attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
   require_safe_file_stem(name);
@@ -61,11 +63,11 @@ bool write_schema(const std::string& name) {
   nb::object source = record.attr("absolute_source")();
   if (source.is_none()) return false;
   nb::object text = path_of(source).attr("read_text")(nb::arg("encoding") = "utf-8");
-  nb::object netlist = host::yaml.get().attr("safe_load")(text);
-  nb::object schema = host::schema.get().attr("get_netlist_schema")(netlist);
+  nb::object netlist = host::yaml.resolved().attr("safe_load")(text);
+  nb::object schema = host::schema.resolved().attr("get_netlist_schema")(netlist);
   require_safe_file_stem(name);
-  nb::object path = path_of(host::settings.get().attr("get_build_dir")()) / nb::str("schemas") /
-                    py_text(name + ".json");
+  nb::object path = path_of(host::settings.resolved().attr("get_build_dir")()) /
+                    nb::str("schemas") / py_text(name + ".json");
   path.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
   path.attr("write_bytes")(host::json::dumps_bytes(schema, host::json::Style::indent2));
   return true;
