@@ -83,5 +83,6 @@ bool assertions_enabled() {
 }
 
 Binding fnmatch_fnmatchcase{"fnmatch", "fnmatchcase"};
+Binding dataclasses{"dataclasses"};
 
 }  // namespace tarnwick::host

@@ -75,5 +75,7 @@ extern Binding tesselink;  // the tesselink package (LayerEnum)
 bool assertions_enabled();
 // fnmatch.fnmatchcase: shell-style wildcard matching of a whole name (layer exclusion patterns).
 extern Binding fnmatch_fnmatchcase;
+// dataclasses: the scene records describe their fields as dataclasses does.
+extern Binding dataclasses;
 
 }  // namespace tarnwick::host
