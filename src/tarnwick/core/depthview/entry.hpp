@@ -2,6 +2,7 @@
 // The two entry operations: a component (or GDS file) to a 3D viewer scene, and to one viewer
 // message.
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>  // the optional tolerance crosses the binding
 
 #include <optional>
 
