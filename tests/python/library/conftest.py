@@ -28,16 +28,33 @@ def fresh_kcl():
     tesselink.set_kcl(old)
 
 
+def flat_region(cell: kdb.Cell, index: int) -> kdb.Region:
+    """Flat copy of the shapes on layer ``index`` of ``cell`` and everything below it.
+
+    The shapes are copied into a plain region on purpose: ``count()`` of a region that reads
+    a layout directly counts a cell's shapes once per placement anywhere in the layout, also
+    outside ``cell``'s tree.
+    """
+    region = kdb.Region()
+    region.insert(cell.begin_shapes_rec(index))
+    return region
+
+
 def _flat_regions(cell: kdb.Cell) -> dict[tuple[int, int], kdb.Region]:
     """Flattened polygons of ``cell`` per (layer, datatype), independent of the library."""
     layout = cell.layout()
     out = {}
     for index in layout.layer_indexes():
         info = layout.get_info(index)
-        region = kdb.Region(cell.begin_shapes_rec(index))
+        region = flat_region(cell, index)
         if not region.is_empty():
             out[(info.layer, info.datatype)] = region
     return out
+
+
+@pytest.fixture
+def flat_region_of():
+    return flat_region
 
 
 @pytest.fixture

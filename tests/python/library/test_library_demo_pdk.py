@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import subprocess
 import sys
 import time
@@ -25,7 +26,9 @@ def _walk(cell: kdb.Cell, depth: int = 1):
 
 def _flat_count(cell: kdb.Cell) -> int:
     layout = cell.layout()
-    return sum(kdb.Region(cell.begin_shapes_rec(li)).count() for li in layout.layer_indexes())
+    # Counted by walking the shapes: Region.count() on a layout-backed region would also count
+    # placements of the cells outside this tree.
+    return sum(1 for li in layout.layer_indexes() for _ in cell.begin_shapes_rec(li).each())
 
 
 class TestLayers:
@@ -144,7 +147,7 @@ def test_importing_the_demo_pdk_builds_only_the_default_component():
         [sys.executable, "-c", probe],
         capture_output=True,
         text=True,
-        env={"PYTHONPATH": str(REPO_PYTHON), "PATH": ""},
+        env={**os.environ, "PYTHONPATH": str(REPO_PYTHON)},
         check=True,
     )
     assert result.stdout.strip() == "['straight_length5']"
@@ -156,7 +159,7 @@ def test_active_pdk_default_needs_no_setup():
         [sys.executable, "-c", probe],
         capture_output=True,
         text=True,
-        env={"PYTHONPATH": str(REPO_PYTHON), "PATH": ""},
+        env={**os.environ, "PYTHONPATH": str(REPO_PYTHON)},
         check=True,
     )
     assert result.stdout.strip() == "demo"

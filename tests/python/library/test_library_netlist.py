@@ -5,7 +5,7 @@ from __future__ import annotations
 import pytest
 from brenvik import Component
 from brenvik.demo_pdk import DemoLayer as L
-from brenvik.demo_pdk import demo_chip, loopback, mzi, straight
+from brenvik.demo_pdk import demo_chip, loopback, mzi, straight, via, via_array
 from ostrand import flatten_dict
 
 
@@ -126,10 +126,10 @@ class TestRecursiveAndCalls:
         nets = chip.get_netlist(recursive=True)
         names = {chip.layout.cell(i).name for i in chip.hierarchy_cell_indices()}
         assert set(nets) == names
-        assert nets["demo_chip"]["instances"].keys() >= {"q1", "q2", "q3", "q4"}
-        assert nets["via"]["instances"] == {}
-        assert set(nets["via_array"]["instances"]) == {"vias"}
-        assert nets["mzi"]["connections"] == mzi().get_netlist()["connections"]
+        assert nets[chip.name]["instances"].keys() >= {"q1", "q2", "q3", "q4"}
+        assert nets[via().name]["instances"] == {}
+        assert set(nets[via_array().name]["instances"]) == {"vias"}
+        assert nets[mzi().name]["connections"] == mzi().get_netlist()["connections"]
         assert all(n["name"] == name for name, n in nets.items())
 
     def test_calls_record_their_options(self, fresh_kcl):

@@ -23,8 +23,12 @@ SLAB = LogicalLayer(layer=DemoLayer.SLAB)
 
 
 def _region(cell: kdb.Cell, layer: tuple[int, int]) -> kdb.Region:
+    """Flat copy of a layer of ``cell``'s whole tree (empty if the layout lacks the layer)."""
+    region = kdb.Region()
     index = cell.layout().find_layer(*layer)
-    return kdb.Region() if index is None else kdb.Region(cell.begin_shapes_rec(index))
+    if index is not None:
+        region.insert(cell.begin_shapes_rec(index))
+    return region
 
 
 def _own_region(cell: kdb.Cell, layer: tuple[int, int]) -> kdb.Region:
