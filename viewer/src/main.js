@@ -226,11 +226,14 @@ function show(message, title) {
   controls.addEventListener('change', render);
   window.addEventListener('resize', resize);
 
-  const zScale = element('input', { type: 'range', min: '0.1', max: '20', step: '0.1', value: '1' });
-  const zValue = element('span', { class: 'tw-value' }, '1.0');
+  // Logarithmic: chips are millimetres wide and micrometres high, so useful factors span 0.1 to
+  // 1000.
+  const zScale = element('input', { type: 'range', min: '-1', max: '3', step: '0.01', value: '0' });
+  const zValue = element('span', { class: 'tw-value' }, '1');
   zScale.addEventListener('input', () => {
-    scene.scale.z = Number(zScale.value);
-    zValue.textContent = Number(zScale.value).toFixed(1);
+    const factor = 10 ** Number(zScale.value);
+    scene.scale.z = factor;
+    zValue.textContent = factor < 10 ? factor.toPrecision(2) : factor.toFixed(0);
     render();
   });
   const projection = element('button', { type: 'button' }, camera === orthographic ? 'Perspective' : 'Orthographic');

@@ -150,3 +150,20 @@ def test_broken_scene_is_an_error_the_checks_see(tmp_path):
     assert any("codec" in line for line in run.console), run.console
     share = browser.share_differing(run.screenshot, BACKGROUND, VIEW_BOX)
     assert share < 0.05
+
+
+@needs_chromium
+def test_page_of_the_command_line_shows_demo_chip(tmp_path, capsys):
+    from tarnwick.cli import main
+
+    target = tmp_path / "demo_chip.json"
+    assert main(["view", "demo_chip", "--by", "cell", "-o", str(target)]) == 0
+    capsys.readouterr()
+    data = json.loads(target.read_text())["data"]
+    run = browser.load(target.with_suffix(".html"), tmp_path / "demo_chip.png")
+    assert run.console == []
+    state = browser.body_data(run.dom)
+    assert state.get("tw-state") == "ready", state
+    assert int(state["tw-distinct"]) == len(data["instances"])
+    share = browser.share_differing(run.screenshot, BACKGROUND, VIEW_BOX)
+    assert share > 0.004, f"only {share:.1%} of the view differs from the background"
