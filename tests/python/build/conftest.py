@@ -80,12 +80,6 @@ def calls(monkeypatch) -> list[tuple]:
     return recorded
 
 
-def statuses(*names: str) -> dict[str, str]:
-    """The database status of each name that has a row."""
-    found = database.get_factories_by_name(*names)
-    return {name: found[name].status for name in names if name in found}
-
-
 @pytest.fixture
 def write_schematic(tmp_path) -> Callable[[str, str], Path]:
     """Write a `.pic.yml` file with the given text below the test's directory."""

@@ -6,7 +6,6 @@ from __future__ import annotations
 import build_cells
 import pytest
 from build_cells import square_cell
-from conftest import statuses
 from tarnwick.models import FactoryRecord, ReloadFactoriesMessage, ReloadLayoutMessage
 
 from tarnwick import settings
@@ -16,6 +15,12 @@ from tarnwick.core import build, communication, database
 @pytest.fixture(autouse=True)
 def _log_dir():
     settings.get_log_dir().mkdir(parents=True)
+
+
+def statuses(*names: str) -> dict[str, str]:
+    """The database status of each name that has a row."""
+    found = database.get_factories_by_name(*names)
+    return {name: found[name].status for name in names if name in found}
 
 
 def database_calls(calls, *operations):
