@@ -10,7 +10,7 @@ from typing import Any, TypeVar
 
 import tesselink
 
-from brenvik.component import Component
+from brenvik.component import Component, unique_cell_name
 from brenvik.serialize import name_fragment, to_json
 
 F = TypeVar("F", bound=Callable[..., Component])
@@ -97,6 +97,22 @@ def _digest(func_name: str, params: dict[str, Any]) -> str:
     return hashlib.sha1(f"{func_name}:{to_json(params)}".encode()).hexdigest()[:8]
 
 
+def _claim_name(component: Component, name: str, func_name: str, params: dict[str, Any]) -> str:
+    """The name ``component`` gets: ``name`` when free; when a component that is no longer
+    cached (left over from before :func:`clear_cache`) holds it, that one is renamed to
+    ``name$N`` so the new build keeps the plain name; otherwise ``name`` plus a parameter
+    hash, so different parameter sets that render alike still get different names."""
+    layout = component.layout
+    other = layout.cell(name)
+    if other is None or other.cell_index() == component.cell_index:
+        return name
+    owner = getattr(layout, "registry", {}).get(other.cell_index())
+    if owner is not None and not any(cached is owner for cached in _CACHE.values()):
+        owner.base.name = unique_cell_name(layout, name)
+        return name
+    return f"{name}_{_digest(func_name, params)}"
+
+
 def cell(func: F | None = None) -> F:
     """Decorator for functions that build and return a :class:`Component`.
 
@@ -128,9 +144,7 @@ def cell(func: F | None = None) -> F:
             )
         if component.function_name is None:
             name = cell_name(func.__name__, sig, params)
-            other = component.layout.cell(name)
-            if other is not None and other.cell_index() != component.cell_index:
-                name = f"{name}_{_digest(func.__name__, params)}"
+            name = _claim_name(component, name, func.__name__, params)
             component.name = name
             component.settings = dict(params)
             component.function_name = func.__name__

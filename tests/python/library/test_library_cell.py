@@ -85,7 +85,10 @@ class TestCaching:
         b = sample_box()
         assert a is not b
         assert len(CALLS) == 2
-        assert a.name != b.name  # names stay unique in the layout
+        # The new build gets the plain name; the forgotten one moves aside.
+        assert b.name == "sample_box"
+        assert a.name.startswith("sample_box$")
+        assert a.kdb_cell.cell_index() != b.kdb_cell.cell_index()
 
     def test_cache_is_per_layout(self, fresh_kcl):
         a = sample_box()
