@@ -10,11 +10,9 @@ namespace tarnwick::build {
 
 namespace host = tarnwick::host;
 
-// Module bindings are used through `resolved()`: the module itself, imported on first use. Its
-// attributes are still looked up at every call, so a replaced service function takes effect.
-
 namespace {
-// The batch between the closing reload message's bounds.
+// Everything before the closing reload message: busy marks, builds, resynchronisation, the debug
+// line and the stored error records.
 void build_batch(nb::tuple names, bool with_metadata) {
   nb::handle database = host::database.resolved();
   database.attr("set_factories_status_by_names")(*names, nb::arg("status") = "BUSY");

@@ -13,6 +13,10 @@ namespace tarnwick::build {
 
 namespace host = tarnwick::host;
 
+// Host modules are used through `resolved()` (throughout this module): the module itself, imported
+// on first use, without a lazy proxy in every call. Their attributes are still looked up at every
+// call, so a service function replaced at run time takes effect.
+
 namespace {
 // A guarded stage: runs `stage` and returns true when it ends normally. An ordinary Python error
 // `e` escaping it is handed to the error step as from inside an `except` block (so the formatted
