@@ -79,7 +79,12 @@ nb::class_<T, Base...> declare_record(nb::module_& m, const RecordSchema& schema
         [i](T& self, nb::object value) { self.values[i] = std::move(value); });
   }
   cls.def("__eq__", &record_eq, "other"_a.none());
-  cls.def("__repr__", &record_repr);
+  if (&schema == &pdk_layer_schema) {
+    cls.def("__repr__", &pdk_layer_repr);
+    cls.def("__str__", &pdk_layer_repr);
+  } else {
+    cls.def("__repr__", &record_repr);
+  }
   cls.attr("__hash__") = nb::none();
   nb::list match_args;
   for (std::size_t i = 0; i < schema.positional_count(); ++i) match_args.append(schema.fields[i].name);
@@ -130,9 +135,7 @@ void declare_scene(nb::module_& m) {
   declare_record<PdkLayer>(
       m, pdk_layer_schema, 0, "Thickness, bottom height and colour of one fabrication layer.",
       "def __init__(self, name: str, thickness: float, zmin: float, color: str) -> None",
-      pdk_layer_types)
-      .def("__repr__", &pdk_layer_repr)
-      .def("__str__", &pdk_layer_repr);
+      pdk_layer_types);
   static const char* const part_types[] = {
       "str",   "str", "str",  "tuple[tuple[float, float, float], tuple[float, float, float, float]]",
       "Shape", "str", "bool", "tuple[int, int]",
@@ -180,6 +183,15 @@ void declare_scene(nb::module_& m) {
       .def(
           "trans_matrix", [](nb::handle self) { return trans_matrix(self); },
           "The 2x3 affine matrix ((c, -m*s, x), (s, m*c, y)) computed from to_dict().")
+      .def("__eq__",
+           [](KTrans& self, nb::handle other) -> nb::object {
+             KTrans* k = as_ktrans(other);
+             if (k == nullptr) return nb::borrow(Py_NotImplemented);
+             return nb::bool_(KTrans::equal(self, *k));
+           },
+           "other"_a.none())
+      .def("__hash__", &KTrans::hash)
+      .def("__repr__", &KTrans::repr)
       .def_static("multiply", &KTrans::multiply, "parent_trans"_a.none(), "trans"_a.none(),
                   "Placements composed parent after child: with one side None the other as a "
                   "list (a list itself), else for each child transform (outer) and each parent "

@@ -1,5 +1,7 @@
 #include "tarnwick/core/depthview/ktrans.hpp"
 
+#include <nanobind/stl/string.h>
+
 #include <string>
 #include <vector>
 
@@ -140,6 +142,30 @@ nb::object KTrans::multiply(nb::handle parent_trans, nb::handle trans) {
     }
   }
   return result;
+}
+
+bool KTrans::equal(KTrans& a, KTrans& b) {
+  if (a.native() && b.native()) return *a.native() == *b.native();
+  return a.trans().equal(b.trans());
+}
+
+nb::int_ KTrans::hash() {
+  Values v = values();
+  return nb::int_(nb::hash(nb::make_tuple(truthy(v.mirror), v.angle_degrees, v.x, v.y)));
+}
+
+nb::str KTrans::repr() {
+  std::string text;
+  if (!object_.is_valid()) {
+    const SimpleTrans& t = *native_;
+    static const char* const codes[] = {"r0", "r90", "r180", "r270", "m0", "m45", "m90", "m135"};
+    text = std::string(codes[(t.rot & 3) + (t.mirror ? 4 : 0)]) + " " + std::to_string(t.dx) + "," +
+           std::to_string(t.dy);
+  } else {
+    text = nb::cast<std::string>(nb::str(nb::handle(object_)));
+  }
+  text = "KTrans(" + text + ")";
+  return nb::str(text.c_str(), text.size());
 }
 
 int KTrans::traverse(PyObject* self, visitproc visit, void* arg) {

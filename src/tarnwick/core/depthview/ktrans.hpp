@@ -41,6 +41,12 @@ class KTrans {
   // KTrans.multiply(parent_trans, trans): see the Python documentation in the bindings.
   static nb::object multiply(nb::handle parent_trans, nb::handle trans);
 
+  // Equal when the wrapped transformations are equal; the hash follows the map form.
+  static bool equal(KTrans& a, KTrans& b);
+  nb::int_ hash();
+  // "KTrans(r90 10,20)": KLayout's text form of the placement.
+  nb::str repr();
+
   // Garbage-collector support for the wrapped object.
   static int traverse(PyObject* self, visitproc visit, void* arg);
   static int clear(PyObject* self);
