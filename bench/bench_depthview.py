@@ -25,7 +25,6 @@ import argparse
 import importlib
 import json
 import math
-import os
 import random
 import resource
 import subprocess
@@ -129,7 +128,12 @@ def _fallback_layout(polygons: int, seed: int):
             else:
                 mid.insert(
                     kdb.CellInstArray(
-                        leaf.cell_index(), trans, kdb.Vector(0, 220_000), kdb.Vector(220_000, 0), 2, 1
+                        leaf.cell_index(),
+                        trans,
+                        kdb.Vector(0, 220_000),
+                        kdb.Vector(220_000, 0),
+                        2,
+                        1,
                     )
                 )
         mids.append(mid)

@@ -12,7 +12,7 @@ import html
 import os
 from pathlib import Path
 
-__all__ = ["ViewerNotBuiltError", "viewer_dist", "page_html", "write_page"]
+__all__ = ["ViewerNotBuiltError", "page_html", "viewer_dist", "write_page"]
 
 _SCENE = "<!-- tarnwick:scene -->"
 _SCRIPT = "<!-- tarnwick:script -->"

@@ -99,7 +99,9 @@ class _Progress:
 
     def __call__(self, stage: str) -> None:
         elapsed = time.perf_counter() - self.start
-        print(f"  [{elapsed:7.2f} s] {_STAGE_TEXT.get(stage, stage)} …", file=sys.stderr, flush=True)
+        print(
+            f"  [{elapsed:7.2f} s] {_STAGE_TEXT.get(stage, stage)} …", file=sys.stderr, flush=True
+        )
 
 
 def run(args: argparse.Namespace) -> int:

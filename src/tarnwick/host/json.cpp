@@ -21,9 +21,20 @@ nb::object options(Style style) {
 }  // namespace
 
 nb::bytes dumps_bytes(nb::handle value, Style style) {
-  nb::object encoded = orjson.resolved().attr("dumps")(value, nb::arg("default") = shared_none.get(),
-                                                       nb::arg("option") = options(style));
-  return nb::borrow<nb::bytes>(encoded);
+  // orjson recognises its keyword names by identity with the interned strings, so the names are
+  // passed interned: a freshly made "default" is refused as an unexpected keyword argument.
+  static PyObject* default_name = PyUnicode_InternFromString("default");  // lives with the process
+  static PyObject* option_name = PyUnicode_InternFromString("option");
+  nb::dict kwargs;
+  if (PyDict_SetItem(kwargs.ptr(), default_name, shared_none.get().ptr()) != 0 ||
+      PyDict_SetItem(kwargs.ptr(), option_name, options(style).ptr()) != 0) {
+    throw nb::python_error();
+  }
+  nb::object dumps = orjson.resolved().attr("dumps");
+  nb::tuple args = nb::make_tuple(value);
+  PyObject* encoded = PyObject_Call(dumps.ptr(), args.ptr(), kwargs.ptr());
+  if (encoded == nullptr) throw nb::python_error();
+  return nb::steal<nb::bytes>(encoded);
 }
 
 nb::str dumps(nb::handle value, Style style) {

@@ -31,7 +31,9 @@ FLAGS = [
     "--virtual-time-budget=10000",
 ]
 # Chromium's own diagnostics that reach the console but are not the page's errors.
-_NOISE = re.compile(r"GPU stall due to ReadPixels|GL Driver Message|Automatic fallback to software WebGL")
+_NOISE = re.compile(
+    r"GPU stall due to ReadPixels|GL Driver Message|Automatic fallback to software WebGL"
+)
 
 
 def chromium() -> str | None:
@@ -56,6 +58,7 @@ def _run(page: Path, extra: list[str], timeout: float) -> subprocess.CompletedPr
             capture_output=True,
             text=True,
             timeout=timeout,
+            check=False,
         )
 
 
@@ -131,6 +134,9 @@ def share_differing(path: Path, background: tuple[int, int, int], box, tolerance
         for x in range(x0, x1, 2):
             r, g, b = row[3 * x : 3 * x + 3]
             total += 1
-            if max(abs(r - background[0]), abs(g - background[1]), abs(b - background[2])) > tolerance:
+            if (
+                max(abs(r - background[0]), abs(g - background[1]), abs(b - background[2]))
+                > tolerance
+            ):
                 differing += 1
     return differing / total

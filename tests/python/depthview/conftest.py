@@ -36,8 +36,11 @@ def demo_layout() -> db.Layout:
     child.shapes(wg).insert(db.Box(-100, -100, 300, 200))
     child.shapes(wg).insert(db.Path([db.Point(0, 0), db.Point(500, 0), db.Point(500, 700)], 50))
     leaf.shapes(m1).insert(db.Box(0, 0, 40, 80))
-    arr.insert(db.CellInstArray(leaf.cell_index(), db.Trans(0, False, 0, 0),
-                                db.Vector(100, 0), db.Vector(0, 200), 3, 2))
+    arr.insert(
+        db.CellInstArray(
+            leaf.cell_index(), db.Trans(0, False, 0, 0), db.Vector(100, 0), db.Vector(0, 200), 3, 2
+        )
+    )
     top.insert(db.CellInstArray(child.cell_index(), db.Trans(1, False, 3000, 1000)))
     top.insert(db.CellInstArray(child.cell_index(), db.Trans(2, True, -500, 4000)))
     top.insert(db.CellInstArray(arr.cell_index(), db.Trans(3, True, 7000, -2000)))
@@ -64,12 +67,18 @@ def random_layout(seed: int, levels: int = 4, tops: int = 2) -> db.Layout:
                 if kind == 0:
                     shapes.insert(db.Box(x, y, x + rng.randint(1, 500), y + rng.randint(1, 500)))
                 elif kind == 1:
-                    points = [db.Point(x + rng.randint(-300, 300), y + rng.randint(-300, 300))
-                              for _ in range(rng.randint(3, 7))]
+                    points = [
+                        db.Point(x + rng.randint(-300, 300), y + rng.randint(-300, 300))
+                        for _ in range(rng.randint(3, 7))
+                    ]
                     shapes.insert(db.Polygon(points))
                 elif kind == 2:
-                    shapes.insert(db.Path([db.Point(x, y), db.Point(x + 400, y),
-                                           db.Point(x + 400, y + 300)], 2 * rng.randint(5, 40)))
+                    shapes.insert(
+                        db.Path(
+                            [db.Point(x, y), db.Point(x + 400, y), db.Point(x + 400, y + 300)],
+                            2 * rng.randint(5, 40),
+                        )
+                    )
                 else:
                     shapes.insert(db.Text("t", db.Trans(x, y)))
             if level == 0:
@@ -78,13 +87,21 @@ def random_layout(seed: int, levels: int = 4, tops: int = 2) -> db.Layout:
                 # The first instance places a cell of the level just below: every path from a
                 # top cell runs through all levels.
                 target = rng.choice(by_level[level - 1 if n == 0 else rng.randrange(level)])
-                trans = db.Trans(rng.randrange(4), rng.random() < 0.5,
-                                 rng.randint(-5000, 5000), rng.randint(-5000, 5000))
+                trans = db.Trans(
+                    rng.randrange(4),
+                    rng.random() < 0.5,
+                    rng.randint(-5000, 5000),
+                    rng.randint(-5000, 5000),
+                )
                 if rng.random() < 0.4:
-                    inst = db.CellInstArray(target.cell_index(), trans,
-                                            db.Vector(rng.randint(-900, 900), rng.randint(-900, 900)),
-                                            db.Vector(rng.randint(-900, 900), rng.randint(-900, 900)),
-                                            rng.randint(1, 3), rng.randint(1, 3))
+                    inst = db.CellInstArray(
+                        target.cell_index(),
+                        trans,
+                        db.Vector(rng.randint(-900, 900), rng.randint(-900, 900)),
+                        db.Vector(rng.randint(-900, 900), rng.randint(-900, 900)),
+                        rng.randint(1, 3),
+                        rng.randint(1, 3),
+                    )
                 else:
                     inst = db.CellInstArray(target.cell_index(), trans)
                 cell.insert(inst)

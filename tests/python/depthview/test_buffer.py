@@ -63,7 +63,9 @@ def test_non_contiguous_array_encodes_the_selected_elements_only():
 def test_column_major_array_is_written_in_row_major_order():
     array = np.asfortranarray(np.arange(6, dtype=np.float64).reshape(2, 3))
     assert not array.flags.c_contiguous
-    np.testing.assert_array_equal(decode(numpy_to_buffer_json({"f": array})["f"]), [0, 1, 2, 3, 4, 5])
+    np.testing.assert_array_equal(
+        decode(numpy_to_buffer_json({"f": array})["f"]), [0, 1, 2, 3, 4, 5]
+    )
 
 
 def test_transposed_and_sliced_views():
@@ -118,8 +120,8 @@ def test_leaves_come_back_unchanged_and_identical():
     value = {"t": text, "n": number, "b": flag, "none": None, "big": big, "o": obj, "i": 3}
     result = numpy_to_buffer_json(value)
     assert result == value
-    for key in value:
-        assert result[key] is value[key]
+    for key, item in value.items():
+        assert result[key] is item
 
 
 def test_non_numeric_arrays_pass_through():

@@ -21,9 +21,11 @@ def test_siblings_merge_by_cell_in_first_seen_order(layers):
     parser = ParseGDS(db.Layout(), layers)
     a1, a2, b = k(0, False, 1, 0), k(1, False, 2, 0), k(2, True, 3, 0)
     top = parser.export_cells(combine=False)
-    refs = [Reference(7, "x", trans_count=1, trans=[a1]), Reference(4, "y", trans_count=1,
-                                                                    trans=[b]),
-            Reference(7, "x2", trans_count=1, trans=[a2])]
+    refs = [
+        Reference(7, "x", trans_count=1, trans=[a1]),
+        Reference(4, "y", trans_count=1, trans=[b]),
+        Reference(7, "x2", trans_count=1, trans=[a2]),
+    ]
     from tarnwick.core.depthview import Cell, ParsedCells
 
     cell = Cell(0, "top", references=refs)
@@ -44,8 +46,11 @@ def test_nested_placements_are_composed_parent_after_child(layers):
     a1, a2 = db.Trans(1, False, 100, 0), db.Trans(0, True, 0, 500)
     t.insert(db.CellInstArray(a.cell_index(), a1))
     t.insert(db.CellInstArray(a.cell_index(), a2))
-    a.insert(db.CellInstArray(b.cell_index(), db.Trans(3, False, 5, 5), db.Vector(20, 0),
-                              db.Vector(0, 0), 3, 1))
+    a.insert(
+        db.CellInstArray(
+            b.cell_index(), db.Trans(3, False, 5, 5), db.Vector(20, 0), db.Vector(0, 0), 3, 1
+        )
+    )
     bs = list(next(iter(a.each_inst())).cell_inst.each_trans())
     parser = ParseGDS(ly, layers)
     (top,) = parser.export_cells().cells

@@ -10,13 +10,13 @@ import re
 import tempfile
 from collections import Counter
 
+import brenvik
 import klayout.db as kdb
 import numpy as np
 import orjson
 import pytest
-
-import brenvik
 from brenvik import Component
+
 from tarnwick.core import communication
 from tarnwick.core import depthview as dv
 from tarnwick.core.depthview import Output, depthview, get_layer_properties, to_3D_viewer
@@ -119,11 +119,24 @@ def test_config_types_and_order():
     depthview(small_component(), Output.LAYER)
     sent = json.loads(sent_message())["config"]
     assert list(sent) == list(config)
-    for key in ("ambient_intensity", "collapse", "helper_scale", "pan_speed", "rotate_speed",
-                "ticks", "zoom_speed", "normal_len"):
+    for key in (
+        "ambient_intensity",
+        "collapse",
+        "helper_scale",
+        "pan_speed",
+        "rotate_speed",
+        "ticks",
+        "zoom_speed",
+        "normal_len",
+    ):
         assert type(sent[key]) is int, key
-    for key in ("angular_tolerance", "default_opacity", "direct_intensity", "metalness",
-                "roughness"):
+    for key in (
+        "angular_tolerance",
+        "default_opacity",
+        "direct_intensity",
+        "metalness",
+        "roughness",
+    ):
         assert type(sent[key]) is float, key
 
 
@@ -282,8 +295,9 @@ def test_bad_arguments_are_type_errors_before_any_work(kwargs, tmpdir_for_temp_f
             return self.stack.get_component_with_derived_layers(component)
 
     with pytest.raises(TypeError):
-        to_3D_viewer(small_component(), Output.CELL, None, Stack(brenvik.get_layer_stack()),
-                     **kwargs)
+        to_3D_viewer(
+            small_component(), Output.CELL, None, Stack(brenvik.get_layer_stack()), **kwargs
+        )
     with pytest.raises(TypeError):
         depthview(small_component(), Output.CELL, **kwargs)
     assert calls == []
@@ -293,13 +307,16 @@ def test_bad_arguments_are_type_errors_before_any_work(kwargs, tmpdir_for_temp_f
 
 def test_numbers_are_converted():
     component = small_component()
-    ints = to_3D_viewer(component, Output.CELL, z_scale=2, curve_tolerance=0,
-                        as_dict=True)
-    floats = to_3D_viewer(component, Output.CELL, z_scale=2.0, curve_tolerance=0.0,
-                          as_dict=True)
+    ints = to_3D_viewer(component, Output.CELL, z_scale=2, curve_tolerance=0, as_dict=True)
+    floats = to_3D_viewer(component, Output.CELL, z_scale=2.0, curve_tolerance=0.0, as_dict=True)
     assert same_scene(ints, floats)
-    numpy_numbers = to_3D_viewer(component, Output.CELL, z_scale=np.float32(2.0),
-                                 curve_tolerance=np.float64(0.0), as_dict=True)
+    numpy_numbers = to_3D_viewer(
+        component,
+        Output.CELL,
+        z_scale=np.float32(2.0),
+        curve_tolerance=np.float64(0.0),
+        as_dict=True,
+    )
     assert same_scene(numpy_numbers, floats)
 
 
@@ -517,7 +534,9 @@ def klayout_polygons(component, z_scale=1.0) -> Counter:
             for shape in flat.shapes(index).each():
                 if shape.is_text():
                     continue
-                hull = [(p.x * layout.dbu, p.y * layout.dbu) for p in shape.polygon.each_point_hull()]
+                hull = [
+                    (p.x * layout.dbu, p.y * layout.dbu) for p in shape.polygon.each_point_hull()
+                ]
                 found[(spec, zmin, top_z, canonical(hull))] += 1
     return found
 
@@ -549,8 +568,16 @@ def test_round_trip_of_a_gds_file_with_another_database_unit(tmp_path):
     leaf = layout.create_cell("leaf")
     leaf.shapes(wg).insert(kdb.Box(0, 0, 400, 100))
     top = layout.create_cell("top5")
-    top.insert(kdb.CellInstArray(leaf.cell_index(), kdb.Trans(1, True, kdb.Vector(2000, 0)),
-                                 kdb.Vector(0, 600), kdb.Vector(300, 0), 2, 3))
+    top.insert(
+        kdb.CellInstArray(
+            leaf.cell_index(),
+            kdb.Trans(1, True, kdb.Vector(2000, 0)),
+            kdb.Vector(0, 600),
+            kdb.Vector(300, 0),
+            2,
+            3,
+        )
+    )
     path = tmp_path / "dbu5.gds"
     layout.write(str(path))
     depthview(str(path), Output.CELL, curve_tolerance=None)
@@ -559,3 +586,24 @@ def test_round_trip_of_a_gds_file_with_another_database_unit(tmp_path):
     expected = klayout_polygons(brenvik.import_gds(path))
     assert sum(expected.values()) == 6
     assert rebuilt == expected
+
+
+def test_message_is_written_whatever_was_imported_first(tmp_path):
+    """The JSON writer's keyword names reach orjson interned, also in a fresh process that
+    imported KLayout before anything else (orjson refused them there)."""
+    import subprocess
+    import sys
+
+    gds = tmp_path / "first.gds"
+    small_component().write_gds(str(gds))
+    script = (
+        "import klayout.db\n"
+        "from tarnwick.core import communication, depthview\n"
+        f"depthview.depthview({str(gds)!r}, depthview.Output.LAYER)\n"
+        "print(len(communication.messages()))\n"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=300
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.strip() == "1"

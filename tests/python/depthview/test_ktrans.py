@@ -27,7 +27,10 @@ def test_map_and_matrix_forms():
     ((a, _, _), (s, _, _)) = KTrans(db.Trans(2, False, 0, 0)).trans_matrix()
     assert a == -1.0 and s == math.sin(math.pi)
     assert KTrans(db.Trans(3, True, 1, 2)).to_dict() == {
-        "mirror": True, "angle": 270, "displacement": [1.0, 2.0]}
+        "mirror": True,
+        "angle": 270,
+        "displacement": [1.0, 2.0],
+    }
 
 
 def test_trans_matrix_reads_the_map_form_of_the_object():
@@ -63,8 +66,11 @@ def test_multiply_with_one_side_absent():
 
 def test_multiply_order_is_child_outer_parent_inner():
     parents = [KTrans(db.Trans(0, False, 1, 0)), KTrans(db.Trans(1, True, 0, 10))]
-    children = [KTrans(db.Trans(0, False, 100, 0)), KTrans(db.Trans(2, False, 0, 100)),
-                KTrans(db.Trans(3, True, 7, 7))]
+    children = [
+        KTrans(db.Trans(0, False, 100, 0)),
+        KTrans(db.Trans(2, False, 0, 100)),
+        KTrans(db.Trans(3, True, 7, 7)),
+    ]
     result = KTrans.multiply(parents, children)
     expected = [p.trans * t.trans for t in children for p in parents]
     assert [k.trans for k in result] == expected
@@ -80,8 +86,10 @@ def test_products_of_native_placements_equal_klayout_products():
     ly = db.Layout()
     top = ly.create_cell("top")
     child = ly.create_cell("child")
-    placements = [db.Trans(rng.randrange(4), rng.random() < 0.5, rng.randint(-99, 99),
-                           rng.randint(-99, 99)) for _ in range(16)]
+    placements = [
+        db.Trans(rng.randrange(4), rng.random() < 0.5, rng.randint(-99, 99), rng.randint(-99, 99))
+        for _ in range(16)
+    ]
     for t in placements:
         top.insert(db.CellInstArray(child.cell_index(), t))
     refs = ParseGDS(ly, {}).export_cells(combine=False).cells[0].references

@@ -5,12 +5,12 @@ from __future__ import annotations
 import copy
 from types import SimpleNamespace
 
-import pytest
-
 import brenvik
+import pytest
 from brenvik import Color, DerivedLayer, LayerLevel, LayerStack, LayerView, LayerViews, LogicalLayer
-from tarnwick.core.depthview import get_layer_properties
 from tesselink import LayerEnum
+
+from tarnwick.core.depthview import get_layer_properties
 
 
 class L(LayerEnum):
@@ -49,9 +49,7 @@ def test_one_logical_level():
 
 
 def test_level_without_view_is_left_out_and_next_level_still_counts():
-    stack = LayerStack(
-        {"a": level(LogicalLayer(L.A)), "b": level(LogicalLayer(L.B), 0.5, 1.0)}
-    )
+    stack = LayerStack({"a": level(LogicalLayer(L.A)), "b": level(LogicalLayer(L.B), 0.5, 1.0)})
     result = get_layer_properties(stack, views((L.B, "#00ff00")))
     assert fields(result) == {(2, 0): ("B", 0.5, 1.0, "#00ff00")}
 
@@ -172,7 +170,9 @@ def test_errors_of_the_inputs_members_propagate():
 
 def test_values_are_passed_unchanged():
     stack = SimpleNamespace(
-        layers={"a": SimpleNamespace(layer=LogicalLayer(L.A), derived_layer=None, thickness=1, zmin=2)}
+        layers={
+            "a": SimpleNamespace(layer=LogicalLayer(L.A), derived_layer=None, thickness=1, zmin=2)
+        }
     )
     layer = get_layer_properties(stack, views((L.A, "#ffffff")))[(1, 0)]
     assert layer.thickness == 1 and type(layer.thickness) is int
@@ -204,7 +204,10 @@ def test_demo_pdk_stack():
             continue
         if view.fill_color is not None:
             expected[target.layer.tuple] = (
-                target.layer.name, lvl.thickness, lvl.zmin, view.fill_color.as_hex()
+                target.layer.name,
+                lvl.thickness,
+                lvl.zmin,
+                view.fill_color.as_hex(),
             )
     assert fields(result) == expected
     assert list(result) == list(expected)

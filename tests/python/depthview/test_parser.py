@@ -30,8 +30,10 @@ def test_construction(layers):
     assert parser.curve_tolerance == 1.0 and isinstance(parser.curve_tolerance, float)
     assert parser.layer_map == {1: WG, 2: M1, second_wg: WG}
     assert parser.reverse_layer_map == {WG: second_wg, M1: 2}  # the later index wins
-    assert {k: c.name for k, c in parser.cell_index_map.items()} == {a.cell_index(): "a",
-                                                                     b.cell_index(): "b"}
+    assert {k: c.name for k, c in parser.cell_index_map.items()} == {
+        a.cell_index(): "a",
+        b.cell_index(): "b",
+    }
     assert parser.instances == [] and parser.instance_index == 0
     assert parser.instance_mapping == {}
     assert parser.parsed_cells is None and parser.parsed_layers is None
@@ -75,8 +77,10 @@ def test_texts_take_shape_positions_and_layers_without_polygons_have_no_entry(la
     (cell,) = parser.export_cells(combine=False).cells
     assert cell == Cell(top.cell_index(), "top", {str(wg): [0, 1]}, [])
     positions = [i for i, s in enumerate(top.shapes(wg).each()) if not s.is_text()]
-    assert parser.instance_mapping == {(top.cell_index(), wg, positions[0]): 0,
-                                       (top.cell_index(), wg, positions[1]): 1}
+    assert parser.instance_mapping == {
+        (top.cell_index(), wg, positions[0]): 0,
+        (top.cell_index(), wg, positions[1]): 1,
+    }
 
     ly2 = db.Layout()
     top2 = ly2.create_cell("top")
@@ -136,13 +140,31 @@ def test_array_placements_follow_klayout_order(layers):
     top = ly.create_cell("top")
     child = ly.create_cell("child")
     arrays = [
-        db.CellInstArray(child.cell_index(), db.Trans(1, True, 10, 20), db.Vector(100, 0),
-                         db.Vector(0, 300), 3, 2),
-        db.CellInstArray(child.cell_index(), db.Trans(2, False, -5, 7), db.Vector(13, 17),
-                         db.Vector(-40, 3), 2, 4),
+        db.CellInstArray(
+            child.cell_index(),
+            db.Trans(1, True, 10, 20),
+            db.Vector(100, 0),
+            db.Vector(0, 300),
+            3,
+            2,
+        ),
+        db.CellInstArray(
+            child.cell_index(),
+            db.Trans(2, False, -5, 7),
+            db.Vector(13, 17),
+            db.Vector(-40, 3),
+            2,
+            4,
+        ),
         # Not a simple placement: KLayout's own simple transformations are taken.
-        db.CellInstArray(child.cell_index(), db.ICplxTrans(2.0, 45, False, 10, 20),
-                         db.Vector(100, 0), db.Vector(0, 300), 2, 2),
+        db.CellInstArray(
+            child.cell_index(),
+            db.ICplxTrans(2.0, 45, False, 10, 20),
+            db.Vector(100, 0),
+            db.Vector(0, 300),
+            2,
+            2,
+        ),
         db.CellInstArray(child.cell_index(), db.ICplxTrans(1.0, 30, True, 1, 2)),
     ]
     for inst in arrays:
@@ -190,15 +212,18 @@ def test_polygon_hulls_scaled_by_the_database_unit(layers):
         top = ly.create_cell("top")
         shapes = top.shapes(ly.layer(*WG))
         for _ in range(30):
-            points = [db.Point(rng.randint(-10**6, 10**6), rng.randint(-10**6, 10**6))
-                      for _ in range(rng.randint(3, 12))]
+            points = [
+                db.Point(rng.randint(-(10**6), 10**6), rng.randint(-(10**6), 10**6))
+                for _ in range(rng.randint(3, 12))
+            ]
             polygon = db.Polygon(points)
             if rng.random() < 0.3:
                 polygon.insert_hole([db.Point(0, 0), db.Point(10, 0), db.Point(10, 10)])
             shapes.insert(polygon)
             shapes.insert(db.SimplePolygon(points))
-        shapes.insert(db.Path([db.Point(0, 0), db.Point(1000, 0), db.Point(1000, 900)], 40,
-                              20, 30, True))
+        shapes.insert(
+            db.Path([db.Point(0, 0), db.Point(1000, 0), db.Point(1000, 900)], 40, 20, 30, True)
+        )
         shapes.insert(db.Box(-5, -7, 11, 13))
         parser = ParseGDS(ly, layers, curve_tolerance=None)
         parser.export_cells()
@@ -212,14 +237,26 @@ def test_polygon_hulls_scaled_by_the_database_unit(layers):
     top.shapes(ly.layer(*WG)).insert(db.Box(1, 3, 123457, 7))
     parser = ParseGDS(ly, layers, curve_tolerance=None)
     parser.export_cells()
-    assert parser.instances == [[(1 / 1000, 3 / 1000), (1 / 1000, 7 / 1000),
-                                 (123457 / 1000, 7 / 1000), (123457 / 1000, 3 / 1000)]]
+    assert parser.instances == [
+        [
+            (1 / 1000, 3 / 1000),
+            (1 / 1000, 7 / 1000),
+            (123457 / 1000, 7 / 1000),
+            (123457 / 1000, 3 / 1000),
+        ]
+    ]
 
 
 def circle(radius, points):
-    return db.Polygon([db.Point(round(radius * math.cos(2 * math.pi * i / points)),
-                                round(radius * math.sin(2 * math.pi * i / points)))
-                       for i in range(points)])
+    return db.Polygon(
+        [
+            db.Point(
+                round(radius * math.cos(2 * math.pi * i / points)),
+                round(radius * math.sin(2 * math.pi * i / points)),
+            )
+            for i in range(points)
+        ]
+    )
 
 
 def test_simplification_uses_the_given_tolerance(layers):

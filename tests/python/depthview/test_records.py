@@ -25,8 +25,21 @@ def test_module_exports_only_the_entry_point_and_constants():
         (dv.ParsedLayers, ["instances", "layer_map", "layers"]),
         (dv.PdkLayer, ["name", "thickness", "zmin", "color"]),
         (dv.Shape, ["refs", "height", "matrices"]),
-        (dv.Part, ["name", "id", "version", "loc", "shape", "color", "renderback", "state",
-                   "type", "subtype"]),
+        (
+            dv.Part,
+            [
+                "name",
+                "id",
+                "version",
+                "loc",
+                "shape",
+                "color",
+                "renderback",
+                "state",
+                "type",
+                "subtype",
+            ],
+        ),
         (dv.Parts, ["name", "id", "version", "loc", "parts"]),
         (dv.ViewerData, ["name", "id", "version", "loc", "parts", "format", "instances"]),
     ],
@@ -60,8 +73,12 @@ def test_part_and_viewer_defaults():
     part = dv.Part("n", "/n", shape=dv.Shape([0], 1.0), color="#123456")
     assert part.version == "3"
     assert part.loc == ((0.0, 0.0, 0.0), (0.0, 0.0, 0.0, 1.0))
-    assert (part.renderback, part.state, part.type, part.subtype) == (False, (1, 1), "polygon",
-                                                                      "solid")
+    assert (part.renderback, part.state, part.type, part.subtype) == (
+        False,
+        (1, 1),
+        "polygon",
+        "solid",
+    )
     root = dv.ViewerData("Cells", "/Cells")
     assert (root.parts, root.instances, root.format) == ([], [], "GDS")
 
@@ -128,9 +145,18 @@ def test_pdk_layer_text_form():
     assert repr(layer) == "PdkLayer(name='WG', thickness= 0.22, zmin=  0.0, color='#ff0000')"
     assert str(layer) == repr(layer)
     assert repr(dv.PdkLayer("a'b", 1, 1.0, "x")) == (
-        "PdkLayer(name=\"a'b\", thickness=1, zmin=  1.0, color='x')")
-    shown = {0.22: " 0.22", 0.0: "  0.0", 1.0: "  1.0", 12.345: " 12.3", 99.95: "1e+02",
-             220.0: "2.2e+02", 0.00012345: "0.000123"}
+        "PdkLayer(name=\"a'b\", thickness=1, zmin=  1.0, color='x')"
+    )
+    shown = {
+        0.22: " 0.22",
+        0.0: "  0.0",
+        1.0: "  1.0",
+        12.345: " 12.3",
+        99.95: "1e+02",
+        220.0: "2.2e+02",
+        0.00012345: "0.000123",
+    }
     for value, text in shown.items():
         assert repr(dv.PdkLayer("L", value, 0.0, "c")) == (
-            f"PdkLayer(name='L', thickness={text}, zmin=  0.0, color='c')")
+            f"PdkLayer(name='L', thickness={text}, zmin=  0.0, color='c')"
+        )

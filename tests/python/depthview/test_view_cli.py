@@ -6,11 +6,11 @@ from __future__ import annotations
 import base64
 import json
 
+import brenvik
 import numpy as np
 import pytest
-
-import brenvik
 from tarnwick.cli import main
+
 from tarnwick.core import communication
 
 
@@ -119,7 +119,7 @@ def test_bad_tolerance_is_refused(capsys):
 def test_unbuilt_viewer_still_writes_the_json(tmp_path, capsys, monkeypatch):
     monkeypatch.setenv("TARNWICK_VIEWER_DIST", str(tmp_path / "nothing-here"))
     target = tmp_path / "only.json"
-    code, out, err = run(capsys, "-o", str(target))
+    code, _, err = run(capsys, "-o", str(target))
     assert code == 1
     assert target.is_file() and not target.with_suffix(".html").exists()
     assert "npm run build" in err

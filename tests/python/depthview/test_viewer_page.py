@@ -10,9 +10,9 @@ from pathlib import Path
 
 import numpy as np
 import pytest
+from tarnwick.viewer_page import ViewerNotBuiltError, page_html, viewer_dist, write_page
 
 from tarnwick.core.depthview import numpy_to_buffer_json
-from tarnwick.viewer_page import ViewerNotBuiltError, page_html, viewer_dist, write_page
 
 from . import browser
 
@@ -102,7 +102,11 @@ def test_page_scene_module_unit_tests():
     if not (REPO / "viewer" / "node_modules" / "three").is_dir():
         pytest.fail("viewer/node_modules is missing: run npm ci in viewer/")
     result = subprocess.run(
-        ["node", "--test", "test/"], cwd=REPO / "viewer", capture_output=True, text=True
+        ["node", "--test", "test/"],
+        cwd=REPO / "viewer",
+        capture_output=True,
+        text=True,
+        check=False,
     )
     assert result.returncode == 0, result.stdout + result.stderr
     assert "# fail 0" in result.stdout
@@ -142,8 +146,10 @@ def test_page_renders_the_scene(tmp_path):
 
 @needs_chromium
 def test_broken_scene_is_an_error_the_checks_see(tmp_path):
-    page = write_page('{"type": "data", "data": {"name": "x", "instances": [{"codec": "zip"}]}}',
-                      tmp_path / "broken.html")
+    page = write_page(
+        '{"type": "data", "data": {"name": "x", "instances": [{"codec": "zip"}]}}',
+        tmp_path / "broken.html",
+    )
     run = browser.load(page, tmp_path / "broken.png")
     data = browser.body_data(run.dom)
     assert data.get("tw-state") == "error"
