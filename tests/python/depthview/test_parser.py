@@ -8,7 +8,7 @@ import random
 import klayout.db as db
 import pytest
 
-from tarnwick.core.depthview import Cell, KTrans, ParseGDS, PdkLayer, Reference
+from tarnwick.core.depthview import Cell, KTrans, Output, ParseGDS, PdkLayer, Reference
 
 from .conftest import M1, UNKNOWN, WG, demo_layout, pdk_layers
 
@@ -310,3 +310,25 @@ def test_parse_cells_of_one_cell(layers):
     child = parser.parse_cells(ly.cell("child"))
     assert type(child) is Cell and child.name == "child" and child.polygons == {"0": [0, 1]}
     assert len(parser.instances) == 2
+
+
+def test_garbage_collector_state_is_restored(layers):
+    import gc
+
+    ly = demo_layout()
+    parser = ParseGDS(ly, layers)
+    assert gc.isenabled()
+    parser.export_layers()
+    parser.to_viewer(Output.LAYER)
+    assert gc.isenabled()
+    gc.disable()
+    try:
+        parser.export_cells()
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+    # Also after a failure.
+    parser.parsed_cells = None
+    with pytest.raises(AssertionError):
+        parser.to_viewer(Output.CELL)
+    assert gc.isenabled()

@@ -64,6 +64,7 @@ nb::object combine_siblings(nb::handle references, nb::handle parent_trans) {
 }
 
 nb::object combine_references(Parser& parser, nb::handle output) {
+  CollectorPause pause;
   if (output.is(nb::cast(Output::CELL))) {
     if (parser.parsed_cells.is_none()) host::raise_assertion();
     Record& parsed = expect_record(parser.parsed_cells, parsed_cells_schema, "parsed_cells");

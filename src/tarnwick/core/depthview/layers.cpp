@@ -53,6 +53,7 @@ nb::object filter_by_layer(nb::handle cell, nb::handle layer_id) {
 }
 
 nb::object export_layers(Parser& parser, bool combine) {
+  CollectorPause pause;
   // Layer trees are always cut from an uncombined by-cell tree, whose placements are still
   // relative to their parents.
   if (parser.parsed_cells.is_none() || parser.cell_combined) parser.export_cells(false);

@@ -57,6 +57,9 @@ nb::object polygon_object(const Hull& points) {
       if (coordinate == nullptr) throw nb::python_error();
       PyTuple_SET_ITEM(point, k, coordinate);
     }
+    // A pair of floats can never be part of a reference cycle: the collector need not track it
+    // (CPython untracks such tuples itself, but only when a collection first meets them).
+    PyObject_GC_UnTrack(point);
   }
   return list;
 }
@@ -312,11 +315,13 @@ nb::object Parser::extract_dpolygon(nb::handle polygon) {
 }
 
 nb::object Parser::parse_cells(nb::handle cell) {
+  CollectorPause pause;
   ParseSession session(*this);
   return session.parse_top(cell);
 }
 
 nb::object Parser::export_cells(bool combine) {
+  CollectorPause pause;
   ParseSession session(*this);
   nb::list cells;
   for (const nb::object& top : access_.top_cells()) cells.append(session.parse_top(top));

@@ -24,6 +24,23 @@ namespace tarnwick::depthview {
 
 namespace nb = nanobind;
 
+// Pauses Python's cyclic garbage collector for the life of the object and restores its previous
+// state afterwards. The parse and conversion create millions of small, acyclic containers (points,
+// polygons, records); without the pause the collector would walk them again and again, which
+// costs as much as the work itself. Nothing they create can form a cycle on its own.
+class CollectorPause {
+ public:
+  CollectorPause() : was_enabled_(PyGC_Disable() == 1) {}
+  ~CollectorPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
 class Parser {
  public:
   // Type error when `layout` is not a klayout.db.Layout or `curve_tolerance` is neither None nor

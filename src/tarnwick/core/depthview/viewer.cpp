@@ -235,6 +235,7 @@ bool exclude(Parser& parser, nb::handle layer_name) {
 }
 
 nb::object to_viewer(Parser& parser, nb::handle output) {
+  CollectorPause pause;
   Converter converter(parser);
   if (output.is(nb::cast(Output::CELL))) {
     if (parser.parsed_cells.is_none()) host::raise_assertion();
