@@ -51,8 +51,8 @@ inline std::size_t encode(const void* data, std::size_t size, char* out) {
     o += 8;
   }
   if (i + 3 <= size) {
-    const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) |
-                            std::uint32_t{in[i + 2]};
+    const std::uint32_t v =
+        (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | std::uint32_t{in[i + 2]};
     std::memcpy(o, pairs + 2 * (v >> 12), 2);
     std::memcpy(o + 2, pairs + 2 * (v & 0xfff), 2);
     o += 4;

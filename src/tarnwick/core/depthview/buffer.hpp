@@ -8,7 +8,8 @@ namespace nb = nanobind;
 
 // Walks `value` (maps, lists, tuples, numpy arrays, anything else) and returns a new tree in which
 // every numeric numpy array is replaced by its buffer record, a new map
-//   {"shape": (n,), "dtype": numpy's name of the element type, "buffer": base64 text, "codec": "b64"}
+//   {"shape": (n,), "dtype": numpy's name of the element type, "buffer": base64 text, "codec":
+//   "b64"}
 // with n the element count of the flattened array. Lists and tuples become new lists, maps new maps
 // with the same keys in the same order (keys are not walked); every other value, including arrays
 // of non-numeric element types, is returned as it is. The input is never modified.

@@ -124,7 +124,8 @@ nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::hand
   nb::object views = nb::borrow(layer_views);
   if (views.is_none()) views = pdk_member(library, "get_layer_views", "LayerViews", "layer views");
   nb::object stack = nb::borrow(layer_stack);
-  if (stack.is_none()) stack = pdk_member(library, "get_layer_stack", "LayerStack", "a layer stack");
+  if (stack.is_none())
+    stack = pdk_member(library, "get_layer_stack", "LayerStack", "a layer stack");
   // 5. A path text names a GDS file to import.
   nb::object source = nb::borrow(component);
   if (PyUnicode_Check(source.ptr())) source = library.attr("import_gds")(source);
@@ -134,8 +135,8 @@ nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::hand
   nb::dict layers = get_layer_properties(stack, views);
 
   // 8. The temporary GDS file. From its creation on, it is removed on every path.
-  nb::object file = host::tempfile.resolved().attr("NamedTemporaryFile")(
-      nb::arg("suffix") = ".gds", nb::arg("delete") = false);
+  nb::object file = host::tempfile.resolved().attr("NamedTemporaryFile")(nb::arg("suffix") = ".gds",
+                                                                         nb::arg("delete") = false);
   nb::object path = file.attr("name");
   return removing_afterwards(path, [&]() -> nb::object {
     try {
@@ -240,8 +241,8 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
                         nb::handle layer_stack, double z_scale,
                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
                         bool as_dict) {
-  return to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale,
-                             curve_tolerance, exclude_layers, as_dict, nullptr);
+  return to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale, curve_tolerance,
+                             exclude_layers, as_dict, nullptr);
 }
 
 nb::dict viewer_config() {

@@ -36,8 +36,7 @@ nb::dict get_layer_properties(nb::handle layer_stack, nb::handle layer_views) {
     } else if (is_instance(layer, logical_layer_type)) {
       chosen = layer;
     } else {
-      host::raise(PyExc_TypeError,
-                  "Unknown type " + nb::cast<std::string>(nb::str(layer.type())));
+      host::raise(PyExc_TypeError, "Unknown type " + nb::cast<std::string>(nb::str(layer.type())));
     }
     // A derived level's target may be a derived layer itself: nothing to draw it on.
     if (!is_instance(chosen, logical_layer_type)) continue;
