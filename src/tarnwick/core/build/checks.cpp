@@ -2,6 +2,7 @@
 
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/core/build/python_text.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/services.hpp"
 #include "tarnwick/host/text.hpp"
 
@@ -10,6 +11,8 @@ namespace tarnwick::build {
 namespace host = tarnwick::host;
 
 namespace {
+
+using host::is_instance;
 // `mapping[key]` when `key in mapping`, else None: the membership test and lookup that the PDK's
 // cell map and the database's result support.
 nb::object entry_or_none(nb::handle mapping, nb::handle key) {
@@ -25,12 +28,6 @@ std::optional<nb::object> optional_attr(nb::handle value, const char* name) {
   if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
   PyErr_Clear();
   return std::nullopt;
-}
-
-bool is_instance(nb::handle value, nb::handle type) {
-  const int result = PyObject_IsInstance(value.ptr(), type.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
 }
 
 // " (<file>:<line>)" of the function (or of the one it wraps), "" when its source is not found.

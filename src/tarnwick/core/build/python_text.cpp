@@ -25,10 +25,4 @@ std::string type_name_of(nb::handle value) {
   return utf8(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()))).attr("__name__"));
 }
 
-bool contains(nb::handle container, nb::handle key) {
-  const int result = PySequence_Contains(container.ptr(), key.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
-}
-
 }  // namespace tarnwick::build

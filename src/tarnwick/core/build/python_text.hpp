@@ -6,6 +6,8 @@
 // Python text survives the round trip unchanged instead of failing in the middle of a build.
 #include <nanobind/nanobind.h>
 
+#include "tarnwick/host/checked.hpp"
+
 #include <string>
 
 namespace tarnwick::build {
@@ -21,6 +23,6 @@ std::string text_of(nb::handle value);
 // type(value).__name__: the short name of a value's type.
 std::string type_name_of(nb::handle value);
 // `key in container`, with the container's own membership test.
-bool contains(nb::handle container, nb::handle key);
+using host::contains;
 
 }  // namespace tarnwick::build

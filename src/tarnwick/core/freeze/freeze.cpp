@@ -5,11 +5,15 @@
 #include <vector>
 
 #include "tarnwick/core/freeze/version.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace tarnwick::freeze {
 
 namespace {
+
+using host::check;
+using host::contains;
 
 // The module's globals; a strong reference, leaked on purpose: the module lives as long as the
 // process.
@@ -21,10 +25,6 @@ constexpr std::array<int, 3> NETLIST_OPTIONS_VERSION{9, 34, 0};
 // The sections of the library netlist that a frozen cell keeps, in the order of the result.
 constexpr std::array<const char*, 6> SECTIONS{"instances",  "connections", "ports",
                                               "placements", "routes",      "nets"};
-
-void check(bool ok) {
-  if (!ok) throw nb::python_error();
-}
 
 // A module global, read afresh; a NameError like Python's when it has been deleted.
 nb::object global(const char* name) {
@@ -64,12 +64,6 @@ nb::str text_of(nb::handle value) {
 nb::str name_of_type(nb::handle value) {
   return nb::borrow<nb::str>(
       nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()))).attr("__name__"));
-}
-
-bool contains(nb::handle container, nb::handle key) {
-  const int found = PySequence_Contains(container.ptr(), key.ptr());
-  check(found >= 0);
-  return found == 1;
 }
 
 // The netlist's value under `key`, or a new empty map when it has none.

@@ -1,0 +1,50 @@
+#pragma once
+// Python C-API calls that turn a pending Python error into nb::python_error, so that the error
+// reaches the caller unchanged instead of being lost or crashing the interpreter.
+#include <nanobind/nanobind.h>
+
+namespace tarnwick::host {
+
+namespace nb = nanobind;
+
+// Throws the pending Python error when `ok` is false.
+inline void check(bool ok) {
+  if (!ok) throw nb::python_error();
+}
+
+// isinstance(value, type)
+inline bool is_instance(nb::handle value, nb::handle type) {
+  const int result = PyObject_IsInstance(value.ptr(), type.ptr());
+  check(result >= 0);
+  return result == 1;
+}
+
+// float(value), for any value with a float form.
+inline double as_double(nb::handle value) {
+  const double result = PyFloat_AsDouble(value.ptr());
+  check(!(result == -1.0 && PyErr_Occurred()));
+  return result;
+}
+
+// bool(value)
+inline bool truthy(nb::handle value) {
+  const int result = PyObject_IsTrue(value.ptr());
+  check(result >= 0);
+  return result == 1;
+}
+
+// len(collection) > 0
+inline bool non_empty(nb::handle collection) {
+  const Py_ssize_t size = PyObject_Length(collection.ptr());
+  check(size >= 0);
+  return size > 0;
+}
+
+// key in container
+inline bool contains(nb::handle container, nb::handle key) {
+  const int found = PySequence_Contains(container.ptr(), key.ptr());
+  check(found >= 0);
+  return found == 1;
+}
+
+}  // namespace tarnwick::host
