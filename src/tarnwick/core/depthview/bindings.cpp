@@ -19,6 +19,7 @@
 #include "tarnwick/core/depthview/buffer.hpp"
 #include "tarnwick/core/depthview/entry.hpp"
 #include "tarnwick/core/depthview/layer_properties.hpp"
+#include "tarnwick/core/depthview/scene_writer.hpp"
 // --- end
 
 namespace nb = nanobind;
@@ -259,23 +260,44 @@ NB_MODULE(depthview, m) {
         nb::arg("layer_stack"), nb::arg("layer_views"),
         "Map from (layer, datatype) to PdkLayer from a LayerStack and its LayerViews.");
   // The entry points take Output.LAYER as default, so they are declared after the records.
-  if (nb::hasattr(m, "Output")) {
-    m.def("to_3D_viewer", &tarnwick::depthview::to_3d_viewer, nb::arg("component"),
-          nb::arg("output").none() = m.attr("Output").attr("LAYER"),
-          nb::arg("layer_views").none() = nb::none(), nb::arg("layer_stack").none() = nb::none(),
-          nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
-          nb::arg("exclude_layers").none() = nb::none(), nb::kw_only(),
-          nb::arg("as_dict") = false,
-          "The 3D viewer scene of a component or GDS file: a ViewerData, or its map form.");
-    m.def("depthview", &tarnwick::depthview::depthview, nb::arg("component"),
-          nb::arg("output").none(),
-          nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
-          nb::arg("exclude_layers").none() = nb::none(),
-          "Shows a component or GDS file in the 3D viewer: sends one DepthviewMessage.");
-    m.def("_depthview_timed", &tarnwick::depthview::depthview_timed, nb::arg("component"),
-          nb::arg("output").none(), nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
-          nb::arg("exclude_layers").none() = nb::none(), nb::arg("progress").none() = nb::none(),
-          "depthview that also returns the seconds of each stage and the scene's counts.");
-  }
+  m.def("to_3D_viewer", &tarnwick::depthview::to_3d_viewer, nb::arg("component"),
+        nb::arg("output").none() = m.attr("Output").attr("LAYER"),
+        nb::arg("layer_views").none() = nb::none(), nb::arg("layer_stack").none() = nb::none(),
+        nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
+        nb::arg("exclude_layers").none() = nb::none(), nb::kw_only(), nb::arg("as_dict") = false,
+        "The 3D viewer scene of a component or GDS file: a ViewerData, or its map form.");
+  m.def("depthview", &tarnwick::depthview::depthview, nb::arg("component"),
+        nb::arg("output").none(), nb::arg("z_scale") = 1.0,
+        nb::arg("curve_tolerance").none() = 0.01, nb::arg("exclude_layers").none() = nb::none(),
+        "Shows a component or GDS file in the 3D viewer: sends one DepthviewMessage.");
+  m.def("_depthview_reference", &tarnwick::depthview::depthview_reference, nb::arg("component"),
+        nb::arg("output").none(), nb::arg("z_scale") = 1.0,
+        nb::arg("curve_tolerance").none() = 0.01, nb::arg("exclude_layers").none() = nb::none(),
+        "depthview through the Python-object path throughout (the native path's reference).");
+  m.def("_depthview_timed", &tarnwick::depthview::depthview_timed, nb::arg("component"),
+        nb::arg("output").none(), nb::arg("z_scale") = 1.0,
+        nb::arg("curve_tolerance").none() = 0.01, nb::arg("exclude_layers").none() = nb::none(),
+        nb::arg("progress").none() = nb::none(), nb::arg("native") = true,
+        "depthview that also returns the seconds of each stage, the scene's counts and the path "
+        "that wrote the message.");
+  m.def("_scene_message", &tarnwick::depthview::scene_message, nb::arg("layout"),
+        nb::arg("layers"), nb::arg("output").none(), nb::arg("z_scale") = 1.0,
+        nb::arg("curve_tolerance").none() = 0.01, nb::arg("exclude_layers").none() = nb::none(),
+        nb::arg("native") = true,
+        "(content, path): the message content depthview sends for a KLayout layout's scene and "
+        "the path that wrote it.");
+  m.def(
+      "_scene_json",
+      [](nb::handle value) -> nb::object {
+        try {
+          const std::string text = tarnwick::depthview::SceneWriter(nullptr).value(value);
+          return nb::str(text.data(), text.size());
+        } catch (const tarnwick::depthview::Unsupported&) {
+          return nb::none();
+        }
+      },
+      nb::arg("value").none(),
+      "The native writer's JSON text of a scene value (as asdict, numpy_to_buffer_json and the "
+      "compact host writer make it), or None where it leaves the value to that path.");
   // --- end
 }

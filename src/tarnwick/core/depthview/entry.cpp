@@ -1,11 +1,17 @@
 #include "tarnwick/core/depthview/entry.hpp"
 
 #include <chrono>
+#include <span>
+#include <string_view>
 #include <string>
 #include <utility>
 
 #include "tarnwick/core/depthview/buffer.hpp"
 #include "tarnwick/core/depthview/layer_properties.hpp"
+#include "tarnwick/core/depthview/parser.hpp"
+#include "tarnwick/core/depthview/records.hpp"
+#include "tarnwick/core/depthview/scene_writer.hpp"
+#include "tarnwick/core/depthview/viewer.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
@@ -111,10 +117,54 @@ void check_exclude_layers(nb::handle exclude_layers) {
   }
 }
 
+// The native scene path of depthview: the parser that made the scene, with its polygons in its
+// native pool instead of the scene's instance list.
+struct NativeScene {
+  nb::object parser;
+  const PolygonPool* pool = nullptr;
+};
+
+// Steps 9.2 to 9.5 of to_3D_viewer: the scene of a KLayout layout. With `native` given, the parser
+// stores its polygons in a native pool when it is the module's own ParseGDS (not a replacement):
+// the result is then the ViewerData record without instances, whatever `as_dict` says, and `native`
+// holds the parser and its pool.
+nb::object convert_layout(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
+                          std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                          bool as_dict, StageClock* clock, NativeScene* native) {
+  start_stage(clock, "parse");
+  nb::module_ module = this_module();
+  nb::object output_type = module.attr("Output");
+  nb::object gds = module.attr("ParseGDS")(
+      layout, layers, nb::arg("z_scale") = z_scale,
+      nb::arg("curve_tolerance") = curve_tolerance ? nb::cast(*curve_tolerance) : nb::none(),
+      nb::arg("exclude_layers") = exclude_layers);
+  if (native != nullptr && gds.type().is(nb::type<Parser>())) {
+    Parser& parser = *nb::inst_ptr<Parser>(gds);
+    parser.use_native_pool();
+    native->parser = gds;
+    native->pool = parser.native_pool();
+  }
+  if (output.equal(output_type.attr("CELL"))) {
+    gds.attr("export_cells")(nb::arg("combine") = true);
+  } else if (output.equal(output_type.attr("LAYER"))) {
+    gds.attr("export_layers")(nb::arg("combine") = true);
+  } else {
+    host::raise(PyExc_ValueError, "Only Output.CELL and Output.LAYER are allowed");
+  }
+  start_stage(clock, "convert");
+  nb::object viewer_json = gds.attr("to_viewer")(output);
+  if (native != nullptr && native->pool != nullptr) return viewer_json;
+  return as_dict ? gds.attr("asdict")(viewer_json) : viewer_json;
+}
+
+// The scene of `component`. With `native` given, the parser stores its polygons in a native pool
+// when it is the module's own ParseGDS (not a replacement): the result is then the ViewerData record
+// without instances, whatever `as_dict` says, and `native` holds the pool. Otherwise the result is
+// as to_3D_viewer returns it.
 nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::handle layer_views,
                                nb::handle layer_stack, double z_scale,
                                std::optional<double> curve_tolerance, nb::handle exclude_layers,
-                               bool as_dict, StageClock* clock) {
+                               bool as_dict, StageClock* clock, NativeScene* native = nullptr) {
   start_stage(clock, "read");
   // 1. Arguments: the numbers arrive converted; the exclusion patterns must be a list or None.
   check_exclude_layers(exclude_layers);
@@ -150,65 +200,100 @@ nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::hand
     // 9. Read, parse, convert.
     nb::object layout = host::klayout_db.resolved().attr("Layout")();
     layout.attr("read")(path);
-    start_stage(clock, "parse");
-    nb::module_ module = this_module();
-    nb::object output_type = module.attr("Output");
-    nb::object gds = module.attr("ParseGDS")(
-        layout, layers, nb::arg("z_scale") = z_scale,
-        nb::arg("curve_tolerance") = curve_tolerance ? nb::cast(*curve_tolerance) : nb::none(),
-        nb::arg("exclude_layers") = exclude_layers);
-    if (output.equal(output_type.attr("CELL"))) {
-      gds.attr("export_cells")(nb::arg("combine") = true);
-    } else if (output.equal(output_type.attr("LAYER"))) {
-      gds.attr("export_layers")(nb::arg("combine") = true);
-    } else {
-      host::raise(PyExc_ValueError, "Only Output.CELL and Output.LAYER are allowed");
-    }
-    start_stage(clock, "convert");
-    nb::object viewer_json = gds.attr("to_viewer")(output);
-    return as_dict ? gds.attr("asdict")(viewer_json) : viewer_json;
+    return convert_layout(layout, layers, output, z_scale, curve_tolerance, exclude_layers,
+                          as_dict, clock, native);
   });
 }
 
-// Counts of a scene map: leaves and their polygons and placements (a leaf without matrices is
-// drawn once).
+// A member of a scene node: the entry of a scene map, or the field of a scene record (nullptr
+// when there is none).
+PyObject* member(nb::handle node, const char* name) {
+  if (PyDict_Check(node.ptr())) return PyDict_GetItemString(node.ptr(), name);
+  if (const Record* record = as_record(node)) {
+    for (std::size_t i = 0; i < record->schema->fields.size(); ++i) {
+      if (std::string_view(record->schema->fields[i].name) == name) return record->values[i].ptr();
+    }
+  }
+  return nullptr;
+}
+
+// Counts of a scene map or record tree: leaves and their polygons and placements (a leaf without
+// matrices is drawn once).
 void count_parts(nb::handle node, long long& parts, long long& placed, long long& placements) {
-  if (!PyDict_Check(node.ptr())) return;
-  nb::dict map = nb::borrow<nb::dict>(node);
-  if (map.contains("shape")) {
-    nb::object shape = map["shape"];
-    const long long refs = static_cast<long long>(nb::len(nb::object(shape["refs"])));
+  if (PyObject* shape = member(node, "shape")) {
+    const long long refs = static_cast<long long>(nb::len(nb::handle(member(shape, "refs"))));
     long long count = 0;
-    if (nb::cast<nb::dict>(shape).contains("matrices")) {
-      count = static_cast<long long>(nb::len(nb::object(shape["matrices"]))) / 6;
+    if (PyObject* matrices = member(shape, "matrices")) {
+      count = static_cast<long long>(nb::len(nb::handle(matrices))) / 6;
     }
     parts += 1;
     placements += count;
     placed += refs * (count > 0 ? count : 1);
   }
-  if (map.contains("parts")) {
-    for (nb::handle child : map["parts"]) count_parts(child, parts, placed, placements);
+  if (PyObject* children = member(node, "parts")) {
+    for (nb::handle child : nb::handle(children)) count_parts(child, parts, placed, placements);
   }
 }
 
-void send_scene(nb::handle viewer_json, nb::dict* counts) {
+// The message content of a scene map, by the Python-object path: buffer records, configuration,
+// the host's compact JSON writer.
+nb::str reference_content(nb::handle viewer_json) {
   nb::dict data;
   data["type"] = "data";
   data["data"] = numpy_to_buffer_json(viewer_json);
   data["config"] = viewer_config();
-  nb::str content = host::json::dumps(data, host::json::Style::compact);
-  nb::object message = host::depthview_message(content);
-  if (counts != nullptr) {
-    Py_ssize_t size = 0;
-    if (PyUnicode_AsUTF8AndSize(content.ptr(), &size) == nullptr) throw nb::python_error();
-    (*counts)["bytes"] = static_cast<long long>(size);
-  }
-  host::send_message(message);
+  return host::json::dumps(data, host::json::Style::compact);
 }
 
-void depthview_stages(nb::handle component, nb::handle output, double z_scale,
-                      std::optional<double> curve_tolerance, nb::handle exclude_layers,
-                      StageClock* clock, nb::dict* counts) {
+// The message content of a native scene, written by the SceneWriter. When the writer meets a value
+// it cannot write exactly, or the host writer fails on a value, the scene's polygons are put into
+// its instance list as the Python-object path has them and that path writes (or refuses) the
+// message; `native_written` tells which one wrote it.
+nb::str native_content(nb::handle scene, const NativeScene& native, bool& native_written) {
+  std::string text;
+  try {
+    SceneWriter writer(native.pool);
+    text = writer.message(scene, viewer_config());
+  } catch (const Unsupported&) {
+    text.clear();
+  } catch (const nb::python_error&) {
+    text.clear();
+  }
+  native_written = !text.empty();
+  if (!native_written) {
+    Record& root = expect_record(scene, viewer_data_schema, "the scene");
+    nb::list instances;
+    for (std::size_t i = 0; i < native.pool->size(); ++i) {
+      const std::span<const float> polygon = native.pool->polygon(i);
+      instances.append(float32_vector(polygon.data(), polygon.size()));
+    }
+    root[field::viewer_instances] = instances;
+    return reference_content(native.parser.attr("asdict")(scene));
+  }
+  PyObject* content = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                           nullptr);
+  if (content == nullptr) throw nb::python_error();
+  return nb::steal<nb::str>(content);
+}
+
+// The content of the scene that convert_layout returned: "native", "fallback" (native pool,
+// Python-object writer) or "reference" (Python-object path throughout) in `path`.
+nb::str scene_content(nb::handle scene, const NativeScene& native, const char*& path) {
+  if (native.pool == nullptr) {
+    path = "reference";
+    return reference_content(scene);
+  }
+  bool native_written = false;
+  nb::str content = native_content(scene, native, native_written);
+  path = native_written ? "native" : "fallback";
+  return content;
+}
+
+// How depthview_stages made the message: "native" (native pool and writer), "fallback" (native
+// pool, Python-object writer) or "reference" (Python-object path throughout).
+const char* depthview_stages(nb::handle component, nb::handle output, double z_scale,
+                             std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                             StageClock* clock, nb::dict* counts, bool use_native) {
   check_exclude_layers(exclude_layers);
   nb::object pdk = host::get_pdk();
   nb::object layer_stack = pdk.attr("layer_stack");
@@ -218,24 +303,52 @@ void depthview_stages(nb::handle component, nb::handle output, double z_scale,
     if (!is_instance(layer_stack, library.attr("LayerStack"))) host::raise_assertion();
     if (!is_instance(layer_views, library.attr("LayerViews"))) host::raise_assertion();
   }
+  NativeScene native;
   nb::object viewer_json =
       to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale, curve_tolerance,
-                          exclude_layers, /*as_dict=*/true, clock);
+                          exclude_layers, /*as_dict=*/true, clock, use_native ? &native : nullptr);
   if (counts != nullptr) {
     long long parts = 0, placed = 0, placements = 0;
     count_parts(viewer_json, parts, placed, placements);
-    nb::dict map = nb::borrow<nb::dict>(viewer_json);
-    (*counts)["polygons"] = map.contains("instances") ? nb::len(nb::object(map["instances"])) : 0;
+    long long polygons = 0;
+    if (native.pool != nullptr) {
+      polygons = static_cast<long long>(native.pool->size());
+    } else if (PyObject* instances = member(viewer_json, "instances")) {
+      polygons = static_cast<long long>(nb::len(nb::handle(instances)));
+    }
+    (*counts)["polygons"] = polygons;
     (*counts)["placed_polygons"] = placed;
     (*counts)["placements"] = placements;
     (*counts)["parts"] = parts;
   }
   start_stage(clock, "encode");
-  send_scene(viewer_json, counts);
+  const char* path = nullptr;
+  nb::str content = scene_content(viewer_json, native, path);
+  nb::object message = host::depthview_message(content);
+  if (counts != nullptr) {
+    Py_ssize_t size = 0;
+    if (PyUnicode_AsUTF8AndSize(content.ptr(), &size) == nullptr) throw nb::python_error();
+    (*counts)["bytes"] = static_cast<long long>(size);
+  }
+  host::send_message(message);
   if (clock != nullptr) clock->stop();
+  return path;
 }
 
 }  // namespace
+
+nb::tuple scene_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
+                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                        bool native) {
+  check_exclude_layers(exclude_layers);
+  NativeScene scene_native;
+  nb::object scene = convert_layout(layout, layers, output, z_scale, curve_tolerance,
+                                    exclude_layers, /*as_dict=*/true, nullptr,
+                                    native ? &scene_native : nullptr);
+  const char* path = nullptr;
+  nb::str content = scene_content(scene, scene_native, path);
+  return nb::make_tuple(content, nb::str(path));
+}
 
 nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle layer_views,
                         nb::handle layer_stack, double z_scale,
@@ -300,16 +413,25 @@ nb::dict viewer_config() {
 
 void depthview(nb::handle component, nb::handle output, double z_scale,
                std::optional<double> curve_tolerance, nb::handle exclude_layers) {
-  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, nullptr, nullptr);
+  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, nullptr, nullptr,
+                   /*use_native=*/true);
+}
+
+void depthview_reference(nb::handle component, nb::handle output, double z_scale,
+                         std::optional<double> curve_tolerance, nb::handle exclude_layers) {
+  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, nullptr, nullptr,
+                   /*use_native=*/false);
 }
 
 nb::dict depthview_timed(nb::handle component, nb::handle output, double z_scale,
                          std::optional<double> curve_tolerance, nb::handle exclude_layers,
-                         nb::handle progress) {
+                         nb::handle progress, bool native) {
   StageClock clock(progress);
   nb::dict counts;
-  depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers, &clock, &counts);
+  const char* path = depthview_stages(component, output, z_scale, curve_tolerance, exclude_layers,
+                                      &clock, &counts, native);
   nb::dict result;
+  result["path"] = path;
   result["seconds"] = clock.seconds();
   result["counts"] = counts;
   return result;

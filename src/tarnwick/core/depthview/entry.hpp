@@ -34,13 +34,27 @@ void depthview(nb::handle component, nb::handle output, double z_scale,
 // The fixed viewer configuration, a new dict of 41 entries in their display order.
 nb::dict viewer_config();
 
+// depthview through the Python-object path throughout (records, asdict, numpy_to_buffer_json, the
+// host's JSON writer): the reference that the native path of depthview equals byte for byte.
+void depthview_reference(nb::handle component, nb::handle output, double z_scale,
+                         std::optional<double> curve_tolerance, nb::handle exclude_layers);
+
+// The message content that depthview sends for the scene of a KLayout layout, `layers` being the
+// layer properties (steps 9.2 to 9.5 of to_3D_viewer, then the message), with the path that wrote
+// it: ("...", "native" | "fallback" | "reference"). `native` false takes the Python-object path.
+nb::tuple scene_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
+                        std::optional<double> curve_tolerance, nb::handle exclude_layers,
+                        bool native);
+
 // depthview, measured for the command line: does exactly what depthview does (and sends the same
 // one message) and returns a dict with the seconds of each stage ("read": component to KLayout
 // layout, "parse", "convert", "encode": buffers, JSON and sending) and the scene's counts
 // ("polygons": distinct polygons, "placed_polygons", "placements", "parts", "bytes": UTF-8 bytes of
 // the message content). `progress`, when not None, is called with each stage's name as it starts.
+// `native` false takes the Python-object path throughout; "path" in the result tells which path
+// wrote the message: "native", "fallback" (native pool, Python-object writer) or "reference".
 nb::dict depthview_timed(nb::handle component, nb::handle output, double z_scale,
                          std::optional<double> curve_tolerance, nb::handle exclude_layers,
-                         nb::handle progress);
+                         nb::handle progress, bool native = true);
 
 }  // namespace tarnwick::depthview

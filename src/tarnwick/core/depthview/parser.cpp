@@ -148,8 +148,7 @@ class ParseSession {
         if (kind == ShapeKind::other) {
           host::raise(PyExc_TypeError, "shape has no polygon form: " + cursor.describe());
         }
-        nb::object polygon = parser_.pool_polygon(parser_.hull_);
-        if (PyList_Append(parser_.instances.ptr(), polygon.ptr()) != 0) throw nb::python_error();
+        parser_.store_polygon(parser_.hull_);
         const std::int64_t index = parser_.instance_index++;
         if (known.size() <= position) known.resize(position + 1, -1);
         known[position] = index;
@@ -284,15 +283,14 @@ void Parser::extract_layers() {
   reverse_layer_map = reverse;
 }
 
-nb::object Parser::pool_polygon(const Hull& hull) {
-  Hull points(hull.size());
+const Ring& Parser::pool_points(const Hull& hull) {
+  points_.resize(hull.size());
   for (std::size_t i = 0; i < hull.size(); ++i) {
-    points[i] = {hull[i][0] / units_per_micrometre_, hull[i][1] / units_per_micrometre_};
+    points_[i] = {hull[i][0] / units_per_micrometre_, hull[i][1] / units_per_micrometre_};
   }
-  if (curve_tolerance.is_none()) return polygon_object(points);
-  Ring ring;
+  if (curve_tolerance.is_none()) return points_;
   try {
-    ring = simplifier_.simplify(points, as_double(curve_tolerance));
+    simplifier_.simplify(points_, as_double(curve_tolerance), points_);
   } catch (const SimplifyError& error) {
     switch (error.kind) {
       case SimplifyError::Kind::not_polygon:
@@ -303,8 +301,23 @@ nb::object Parser::pool_polygon(const Hull& hull) {
         host::raise(PyExc_ValueError, error.what());
     }
   }
-  if (ring.front() == ring.back()) ring.pop_back();
-  return polygon_object(ring);
+  if (points_.front() == points_.back()) points_.pop_back();
+  return points_;
+}
+
+nb::object Parser::pool_polygon(const Hull& hull) { return polygon_object(pool_points(hull)); }
+
+void Parser::store_polygon(const Hull& hull) {
+  if (native_pool_) {
+    native_pool_->add(pool_points(hull));
+    return;
+  }
+  nb::object polygon = pool_polygon(hull);
+  if (PyList_Append(instances.ptr(), polygon.ptr()) != 0) throw nb::python_error();
+}
+
+void Parser::use_native_pool() {
+  if (!native_pool_) native_pool_ = std::make_unique<PolygonPool>();
 }
 
 nb::object Parser::extract_dpolygon(nb::handle polygon) {

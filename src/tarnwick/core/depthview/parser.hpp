@@ -13,11 +13,13 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "tarnwick/core/depthview/layout_access.hpp"
+#include "tarnwick/core/depthview/polygon_pool.hpp"
 #include "tarnwick/core/depthview/simplify.hpp"
 
 namespace tarnwick::depthview {
@@ -90,6 +92,13 @@ class Parser {
   // coordinate and placement displacement written into the scene.
   double units_per_micrometre() const { return units_per_micrometre_; }
 
+  // Internal mode of the native scene path, switched on before any polygon is extracted: the
+  // parse stores its polygons in a native PolygonPool instead of the Python list `instances`,
+  // which then stays empty. Everything else (records, indices, maps) is as in the normal mode.
+  void use_native_pool();
+  // The native pool, or nullptr in the normal mode.
+  const PolygonPool* native_pool() const { return native_pool_.get(); }
+
   // Garbage-collector support for the Python objects the parser holds.
   static int traverse(PyObject* self, visitproc visit, void* arg);
   static int clear(PyObject* self);
@@ -108,13 +117,20 @@ class Parser {
     }
   };
 
-  // The pool polygon of a hull in database units: scaled, simplified when asked, not closed.
+  // The points of the pool polygon of a hull in database units: scaled, simplified when asked,
+  // not closed. The result lives in a scratch buffer until the next call.
+  const Ring& pool_points(const Hull& hull);
+  // The same polygon as a Python list of (x, y) tuples.
   nb::object pool_polygon(const Hull& hull);
+  // Stores the pool polygon of `hull` in the pool of the parser's mode.
+  void store_polygon(const Hull& hull);
 
   LayoutAccess access_;
   Simplifier simplifier_;
   double units_per_micrometre_;
   Hull hull_;  // scratch buffer of the extraction
+  Ring points_;  // scratch buffer of pool_points
+  std::unique_ptr<PolygonPool> native_pool_;
   // Instance index per shape position of one cell layer; -1 where no polygon was extracted.
   std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>,
                      CellLayerHash>

@@ -30,8 +30,15 @@ Simplifier::Simplifier() : context_(GEOS_init_r()) {
 Simplifier::~Simplifier() { GEOS_finish_r(handle(context_)); }
 
 Ring Simplifier::simplify(const Ring& points, double tolerance) {
+  Ring result;
+  simplify(points, tolerance, result);
+  return result;
+}
+
+void Simplifier::simplify(const Ring& points, double tolerance, Ring& result) {
   GEOSContextHandle_t ctx = handle(context_);
-  Ring shell = points;
+  Ring& shell = shell_;
+  shell.assign(points.begin(), points.end());
   if (!shell.empty() && shell.front() != shell.back()) shell.push_back(shell.front());
   Geometry polygon(nullptr, GeometryDeleter{ctx});
   if (shell.empty()) {
@@ -65,11 +72,10 @@ Ring Simplifier::simplify(const Ring& points, double tolerance) {
     throw SimplifyError(SimplifyError::Kind::invalid_ring, message_);
   }
   if (size == 0) throw SimplifyError(SimplifyError::Kind::empty, "list index out of range");
-  Ring result(size);
+  result.resize(size);
   if (GEOSCoordSeq_copyToBuffer_r(ctx, coords, result.front().data(), 0, 0) == 0) {
     throw SimplifyError(SimplifyError::Kind::invalid_ring, message_);
   }
-  return result;
 }
 
 }  // namespace tarnwick::depthview

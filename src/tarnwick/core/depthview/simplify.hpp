@@ -35,10 +35,14 @@ class Simplifier {
   // The exterior ring of the simplified polygon whose shell is `points` (closed here when its last
   // point differs from its first). The ring comes back closed, its last point equal to its first.
   Ring simplify(const Ring& points, double tolerance);
+  // The same, written into `result`, which may be `points` itself. Reuses the simplifier's
+  // scratch buffers, so that a parse allocates nothing per polygon here beyond GEOS's own objects.
+  void simplify(const Ring& points, double tolerance, Ring& result);
 
  private:
   void* context_;  // GEOSContextHandle_t
   std::string message_;
+  Ring shell_;  // scratch: the closed input ring
 };
 
 }  // namespace tarnwick::depthview

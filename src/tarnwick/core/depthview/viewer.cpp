@@ -2,6 +2,7 @@
 
 #include <nanobind/ndarray.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <deque>
@@ -291,15 +292,21 @@ nb::object to_viewer(Parser& parser, nb::handle output) {
   host::raise(PyExc_ValueError, "Unknown output " + nb::cast<std::string>(nb::str(output)));
 }
 
+bool asdict_omits(nb::handle value) {
+  PyObject* v = value.ptr();
+  return (PyList_Check(v) || PyTuple_Check(v) || PyDict_Check(v)) && PyObject_Length(v) == 0;
+}
+
+nb::object float32_vector(const float* values, std::size_t size) {
+  return float32_array(size, [&](float* out) { std::copy(values, values + size, out); });
+}
+
 nb::object asdict(nb::handle obj) {
   if (Record* record = as_record(obj)) {
     nb::dict result;
     for (std::size_t i = 0; i < record->schema->fields.size(); ++i) {
       nb::handle value = record->values[i];
-      PyObject* v = value.ptr();
-      if ((PyList_Check(v) || PyTuple_Check(v) || PyDict_Check(v)) && PyObject_Length(v) == 0) {
-        continue;
-      }
+      if (asdict_omits(value)) continue;
       result[record->schema->fields[i].name] = asdict(value);
     }
     return result;

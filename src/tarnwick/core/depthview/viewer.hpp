@@ -24,6 +24,12 @@ nb::object to_viewer(Parser& parser, nb::handle output);
 // lists; maps maps; everything else (numpy arrays included) is returned as it is.
 nb::object asdict(nb::handle obj);
 
+// Whether asdict leaves a record field with this value out: an empty list, tuple or map.
+bool asdict_omits(nb::handle value);
+
+// A new one-dimensional numpy float32 array holding a copy of `size` values.
+nb::object float32_vector(const float* values, std::size_t size);
+
 // The JSON text of asdict(data): two-space indentation, numeric arrays as arrays of numbers,
 // non-text keys as text, the host's fallback hook for anything else.
 nb::str create_json(nb::handle data);

@@ -1,0 +1,243 @@
+"""The native path of depthview (native polygon pool, scene written straight into one JSON buffer)
+sends byte for byte the message of the Python-object path (records, asdict, numpy_to_buffer_json,
+the host's JSON writer), fails the same way, and leaves no temporary file."""
+
+from __future__ import annotations
+
+import sys
+import tempfile
+from pathlib import Path
+
+import brenvik
+import klayout.db as kdb
+import pytest
+
+from tarnwick.core import communication
+from tarnwick.core import depthview as dv
+from tarnwick.core.depthview import Output, PdkLayer
+
+from .conftest import demo_layout, pdk_layers, random_layout
+
+BENCH = Path(__file__).resolve().parents[3] / "bench"
+sys.path.insert(0, str(BENCH))
+import layout_generator  # noqa: E402
+
+OUTPUTS = [Output.CELL, Output.LAYER]
+
+
+@pytest.fixture
+def system_tmp(tmp_path, monkeypatch):
+    """The system temporary directory, redirected to an empty folder the test can inspect."""
+    folder = tmp_path / "system-tmp"
+    folder.mkdir()
+    monkeypatch.setattr(tempfile, "tempdir", str(folder))
+    return folder
+
+
+def sent(call, *args, **kwargs) -> str:
+    communication.clear_messages()
+    call(*args, **kwargs)
+    messages = communication.messages()
+    communication.clear_messages()
+    assert len(messages) == 1
+    return messages[0].content
+
+
+def both_paths(source, output, **kwargs) -> tuple[str, str]:
+    """(reference content, native content) of depthview; the native one made by the native
+    writer, not by its fallback."""
+    reference = sent(dv._depthview_reference, source, output, **kwargs)
+    communication.clear_messages()
+    report = dv._depthview_timed(source, output, **kwargs)
+    (message,) = communication.messages()
+    communication.clear_messages()
+    assert report["path"] == "native"
+    assert report["counts"]["bytes"] == len(message.content.encode())
+    # depthview itself sends the same text.
+    assert sent(dv.depthview, source, output, **kwargs) == message.content
+    return reference, message.content
+
+
+@pytest.fixture(scope="module")
+def demo_chip_gds(tmp_path_factory) -> str:
+    """demo_chip of the active demo PDK, written once: both paths then read the same cells (the
+    library numbers the copies it makes of a component anew on every call)."""
+    path = tmp_path_factory.mktemp("demo") / "demo_chip.gds"
+    brenvik.get_component("demo_chip").write_gds(str(path))
+    return str(path)
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+@pytest.mark.parametrize("curve_tolerance", [None, 0.01])
+def test_demo_chip(demo_chip_gds, output, curve_tolerance, system_tmp):
+    reference, native = both_paths(demo_chip_gds, output, curve_tolerance=curve_tolerance)
+    assert native == reference
+    assert '"instances":[{"shape":[' in native
+    assert list(system_tmp.iterdir()) == []
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_demo_chip_exclusions_and_z_scale(demo_chip_gds, output):
+    plain, _ = both_paths(demo_chip_gds, output)
+    kwargs = {"z_scale": 2.35, "curve_tolerance": 0.05, "exclude_layers": ["*m1*", "WG?"]}
+    reference, native = both_paths(demo_chip_gds, output, **kwargs)
+    assert native == reference
+    assert native != plain
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+@pytest.mark.parametrize("polygons,seed", [(40, 1), (300, 2), (1200, 3)])
+@pytest.mark.parametrize("curve_tolerance", [None, 0.01])
+def test_generated_layouts(tmp_path, output, polygons, seed, curve_tolerance):
+    path = layout_generator.generate_gds(polygons, tmp_path / f"gen_{polygons}.gds", seed)
+    reference, native = both_paths(str(path), output, curve_tolerance=curve_tolerance)
+    assert native == reference
+
+
+# --- the scene of a KLayout layout, without the component library ------------------------------
+
+
+def scene_both(layout, layers, output, **kwargs) -> str:
+    reference, reference_path = dv._scene_message(layout, layers, output, native=False, **kwargs)
+    native, native_path = dv._scene_message(layout, layers, output, **kwargs)
+    assert (reference_path, native_path) == ("reference", "native")
+    assert native == reference
+    return native
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+@pytest.mark.parametrize("seed", range(6))
+def test_random_hierarchies_with_several_top_cells(output, seed):
+    layout = random_layout(seed, levels=4, tops=3)
+    assert len(layout.top_cells()) >= 3
+    for kwargs in ({}, {"curve_tolerance": None}, {"z_scale": 0.3, "exclude_layers": ["m*"]}):
+        scene_both(layout, pdk_layers(), output, **kwargs)
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_another_database_unit(output):
+    layout = demo_layout()
+    layout.dbu = 0.005
+    content = scene_both(layout, pdk_layers(), output, curve_tolerance=None)
+    assert content == scene_both(layout, pdk_layers(), output, curve_tolerance=None)
+    scene_both(layout, pdk_layers(), output, curve_tolerance=0.02)
+
+
+NAMES = ['quote"d', "back\\slash", "tab\there", "bell\x07", "del\x7f", "µm-ünï", "日本", "a/b"]
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_names_that_need_escaping(output):
+    layout = kdb.Layout()
+    wg, m1 = layout.layer(1, 0), layout.layer(2, 0)
+    top = layout.create_cell(NAMES[0])
+    for k, name in enumerate(NAMES[1:]):
+        child = layout.create_cell(name)
+        child.shapes(wg if k % 2 else m1).insert(kdb.Box(0, 0, 100 + k, 50))
+        top.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans(k % 4, False, 1000 * k, 0)))
+    layers = {
+        (1, 0): PdkLayer('W"G\\\n', 0.22, 0.0, "#ff0000"),
+        (2, 0): PdkLayer("M1 µ", 1e-7, -1.5e22, "réd"),
+    }
+    content = scene_both(layout, layers, output)
+    assert '\\"' in content and "µ" in content
+
+
+class Colour(str):
+    """A colour text of a type the native writer leaves to the Python-object path."""
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_values_the_writer_does_not_know_take_the_python_object_path(output):
+    layout = demo_layout()
+    layers = pdk_layers()
+    layers[(1, 0)] = PdkLayer("WG", 0.22, 0.0, Colour("#ff0000"))
+    reference, _ = dv._scene_message(layout, layers, output, native=False)
+    content, path = dv._scene_message(layout, layers, output)
+    assert path == "fallback"
+    assert content == reference
+
+
+def test_depthview_falls_back_on_unknown_colour_types(demo_chip_gds, monkeypatch):
+    from brenvik.technology import Color
+
+    real = Color.as_hex
+    monkeypatch.setattr(Color, "as_hex", lambda self: Colour(real(self)))
+    reference = sent(dv._depthview_reference, demo_chip_gds, Output.LAYER)
+    report = dv._depthview_timed(demo_chip_gds, Output.LAYER)
+    (message,) = communication.messages()
+    communication.clear_messages()
+    assert report["path"] == "fallback"
+    assert message.content == reference
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_text_without_json_form_fails_alike(output):
+    layers = pdk_layers()
+    layers[(1, 0)] = PdkLayer("W\ud800G", 0.22, 0.0, "#ff0000")
+    errors = []
+    for native in (False, True):
+        with pytest.raises(Exception) as caught:
+            dv._scene_message(demo_layout(), layers, output, native=native)
+        errors.append((type(caught.value), str(caught.value)))
+    assert errors[0] == errors[1]
+    assert "surrogates" in errors[0][1]
+
+
+# --- failures -----------------------------------------------------------------------------------
+
+
+def failure(call, *args, **kwargs):
+    communication.clear_messages()
+    with pytest.raises(Exception) as caught:
+        call(*args, **kwargs)
+    assert communication.messages() == []
+    return type(caught.value), str(caught.value)
+
+
+@pytest.mark.parametrize(
+    "args,kwargs",
+    [
+        ((Output.CELL,), {"exclude_layers": "M1"}),
+        ((3,), {}),
+        ((None,), {}),
+    ],
+)
+def test_failures_are_the_same(demo_chip_gds, system_tmp, args, kwargs):
+    reference = failure(dv._depthview_reference, demo_chip_gds, *args, **kwargs)
+    native = failure(dv.depthview, demo_chip_gds, *args, **kwargs)
+    assert native == reference
+    assert list(system_tmp.iterdir()) == []
+
+
+def test_missing_file_and_broken_parser_fail_alike(tmp_path, system_tmp, monkeypatch):
+    missing = str(tmp_path / "missing.gds")
+    assert failure(dv.depthview, missing, Output.CELL) == failure(
+        dv._depthview_reference, missing, Output.CELL
+    )
+
+    def broken(*args, **kwargs):
+        raise RuntimeError("parser broke")
+
+    monkeypatch.setattr(dv, "ParseGDS", broken)
+    component = brenvik.get_component("demo_chip")
+    native = failure(dv.depthview, component, Output.LAYER)
+    assert native == (RuntimeError, "parser broke")
+    assert native == failure(dv._depthview_reference, component, Output.LAYER)
+    assert list(system_tmp.iterdir()) == []
+
+
+def test_a_replaced_parser_takes_the_python_object_path(demo_chip_gds, monkeypatch):
+    """A ParseGDS replaced by another class is used as given; the message is still the same."""
+    real = dv.ParseGDS
+
+    class Spied(real):
+        pass
+
+    reference = sent(dv._depthview_reference, demo_chip_gds, Output.CELL)
+    monkeypatch.setattr(dv, "ParseGDS", Spied)
+    report = dv._depthview_timed(demo_chip_gds, Output.CELL)
+    (message,) = communication.messages()
+    communication.clear_messages()
+    assert report["path"] == "reference"
+    assert message.content == reference
