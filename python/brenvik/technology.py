@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any, Union
 
 import klayout.db as kdb
 from tesselink.layer import LayerEnum
+from tesselink.layout import KCLayout
 
 from brenvik.component import layer_index, layer_tuple
 
@@ -203,7 +204,8 @@ class LayerStack:
         return out
 
     def get_component_with_derived_layers(self, component: Component) -> Component:
-        """A deep copy of ``component`` (same cell tree, instances and arrays; new cells) whose
+        """A deep copy of ``component`` (same cell tree, cell names, instances and arrays; new
+        cells in a layout of their own) whose
         top cell additionally holds, for every level with a ``derived_layer``, the polygons of
         the level's layer expression computed over the original's flattened geometry.
 
@@ -215,7 +217,9 @@ class LayerStack:
             if not isinstance(level.derived_layer, LogicalLayer):
                 continue
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
-        copied = component.copy(name=f"{component.name}_derived")
+        # The copy goes into a layout of its own, so every cell keeps its name: in the same
+        # layout KLayout would have to rename the copies (name$1, ...).
+        copied = component.copy_into(KCLayout(dbu=component.layout.dbu), name=component.name)
         for target, region in results:
             index = layer_index(copied.layout, target.layer)
             copied.kdb_cell.shapes(index).insert(region)
