@@ -5,7 +5,9 @@
 #include "tarnwick/host/services.hpp"
 
 // --- scene records, transforms, layout parser, combination, layer extraction, viewer conversion
+#include <nanobind/stl/array.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
 
 #include "tarnwick/core/depthview/combine.hpp"
 #include "tarnwick/core/depthview/ktrans.hpp"
@@ -20,6 +22,7 @@
 #include "tarnwick/core/depthview/entry.hpp"
 #include "tarnwick/core/depthview/layer_properties.hpp"
 #include "tarnwick/core/depthview/scene_writer.hpp"
+#include "tarnwick/core/depthview/simplify.hpp"
 // --- end
 
 namespace nb = nanobind;
@@ -286,6 +289,16 @@ NB_MODULE(depthview, m) {
         nb::arg("native") = true,
         "(content, path): the message content depthview sends for a KLayout layout's scene and "
         "the path that wrote it.");
+  m.def(
+      "_simplify",
+      [](const tarnwick::depthview::Ring& points, double tolerance, bool shortcut) {
+        tarnwick::depthview::Simplifier simplifier;
+        simplifier.set_shortcut(shortcut);
+        return simplifier.simplify(points, tolerance);
+      },
+      nb::arg("points"), nb::arg("tolerance"), nb::arg("shortcut") = true,
+      "The closed exterior ring of the topology-preserving simplification of a polygon shell; "
+      "`shortcut` false sends every ring through GEOS.");
   m.def(
       "_scene_json",
       [](nb::handle value) -> nb::object {

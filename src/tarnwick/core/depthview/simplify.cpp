@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "tarnwick/core/depthview/simplify_shortcut.hpp"
+
 namespace tarnwick::depthview {
 
 namespace {
@@ -47,6 +49,10 @@ void Simplifier::simplify(const Ring& points, double tolerance, Ring& result) {
     if (shell.size() < 4) {
       throw SimplifyError(SimplifyError::Kind::invalid_ring,
                           "A linearring requires at least 4 coordinates.");
+    }
+    if (shortcut_ && keeps_every_point(shell, tolerance)) {
+      result.assign(shell.begin(), shell.end());
+      return;
     }
     message_.clear();
     GEOSCoordSequence* sequence = GEOSCoordSeq_copyFromBuffer_r(

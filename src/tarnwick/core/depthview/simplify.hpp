@@ -39,10 +39,15 @@ class Simplifier {
   // scratch buffers, so that a parse allocates nothing per polygon here beyond GEOS's own objects.
   void simplify(const Ring& points, double tolerance, Ring& result);
 
+  // Whether rings that the simplification surely leaves unchanged (keeps_every_point) skip GEOS;
+  // on by default. Off, every ring goes through GEOS (tests compare both).
+  void set_shortcut(bool shortcut) { shortcut_ = shortcut; }
+
  private:
   void* context_;  // GEOSContextHandle_t
   std::string message_;
   Ring shell_;  // scratch: the closed input ring
+  bool shortcut_ = true;
 };
 
 }  // namespace tarnwick::depthview
