@@ -241,3 +241,51 @@ def test_a_replaced_parser_takes_the_python_object_path(demo_chip_gds, monkeypat
     communication.clear_messages()
     assert report["path"] == "reference"
     assert message.content == reference
+
+
+def layout_with(top_shape, child_shape) -> kdb.Layout:
+    """A top cell and a placed child, each with many regular polygons and one given shape: the
+    top cell's shapes are extracted before the child's."""
+    layout = kdb.Layout()
+    top = layout.create_cell("t")
+    child = layout.create_cell("c")
+    top.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans(1, False, 5, 5)))
+    for k, (cell, shape) in enumerate(((top, top_shape), (child, child_shape))):
+        shapes = cell.shapes(layout.layer(1, 0))
+        for j in range(300):  # enough polygons for the simplification to run on several threads
+            shapes.insert(
+                kdb.Polygon(
+                    [kdb.Point(10 * j + k, 0), kdb.Point(10 * j + 5, 7), kdb.Point(10 * j, 9 + k)]
+                )
+            )
+        if shape is not None:
+            shapes.insert(shape)
+    return layout
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+@pytest.mark.parametrize(
+    "top_shape,child_shape,kind",
+    [
+        # The empty polygon's simplification error comes first, though the parse meets the edge
+        # before the deferred simplification runs.
+        (kdb.Polygon(), kdb.Edge(0, 0, 10, 10), IndexError),
+        (kdb.Edge(0, 0, 10, 10), kdb.Polygon(), TypeError),
+        (None, kdb.Polygon(), IndexError),
+        (kdb.Polygon(), None, IndexError),
+    ],
+)
+def test_errors_of_the_deferred_simplification_come_in_extraction_order(
+    output, top_shape, child_shape, kind
+):
+    layers = {(1, 0): PdkLayer("WG", 0.22, 0.0, "#ff0000")}
+    errors = []
+    for native in (False, True):
+        with pytest.raises(Exception) as caught:
+            dv._scene_message(layout_with(top_shape, child_shape), layers, output, native=native)
+        errors.append((type(caught.value), str(caught.value)))
+    assert errors[0] == errors[1]
+    assert errors[0][0] is kind
+    # Without simplification an empty polygon is no error.
+    if kdb.Edge not in (type(top_shape), type(child_shape)):
+        scene_both(layout_with(top_shape, child_shape), layers, output, curve_tolerance=None)

@@ -283,6 +283,22 @@ void Parser::extract_layers() {
   reverse_layer_map = reverse;
 }
 
+namespace {
+
+[[noreturn]] void raise_simplify_error(const SimplifyError& error) {
+  switch (error.kind) {
+    case SimplifyError::Kind::not_polygon:
+      host::raise_assertion();
+    case SimplifyError::Kind::empty:
+      host::raise(PyExc_IndexError, error.what());
+    case SimplifyError::Kind::invalid_ring:
+      break;
+  }
+  host::raise(PyExc_ValueError, error.what());
+}
+
+}  // namespace
+
 const Ring& Parser::pool_points(const Hull& hull) {
   points_.resize(hull.size());
   for (std::size_t i = 0; i < hull.size(); ++i) {
@@ -292,14 +308,7 @@ const Ring& Parser::pool_points(const Hull& hull) {
   try {
     simplifier_.simplify(points_, as_double(curve_tolerance), points_);
   } catch (const SimplifyError& error) {
-    switch (error.kind) {
-      case SimplifyError::Kind::not_polygon:
-        host::raise_assertion();
-      case SimplifyError::Kind::empty:
-        host::raise(PyExc_IndexError, error.what());
-      case SimplifyError::Kind::invalid_ring:
-        host::raise(PyExc_ValueError, error.what());
-    }
+    raise_simplify_error(error);
   }
   if (points_.front() == points_.back()) points_.pop_back();
   return points_;
@@ -309,11 +318,43 @@ nb::object Parser::pool_polygon(const Hull& hull) { return polygon_object(pool_p
 
 void Parser::store_polygon(const Hull& hull) {
   if (native_pool_) {
-    native_pool_->add(pool_points(hull));
+    if (curve_tolerance.is_none()) {
+      native_pool_->add(pool_points(hull));
+      return;
+    }
+    const double tolerance = as_double(curve_tolerance);
+    if (!pending_.empty() && tolerance != pending_tolerance_) finish_pool();
+    pending_tolerance_ = tolerance;
+    points_.resize(hull.size());
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+      points_[i] = {hull[i][0] / units_per_micrometre_, hull[i][1] / units_per_micrometre_};
+    }
+    pending_.add(points_);
     return;
   }
   nb::object polygon = pool_polygon(hull);
   if (PyList_Append(instances.ptr(), polygon.ptr()) != 0) throw nb::python_error();
+}
+
+void Parser::finish_pool() {
+  if (!native_pool_ || pending_.empty()) return;
+  try {
+    pending_.flush(pending_tolerance_, *native_pool_);
+  } catch (const SimplifyError& error) {
+    raise_simplify_error(error);
+  }
+}
+
+template <typename Body>
+auto Parser::parse_session(Body&& body) {
+  try {
+    auto result = std::forward<Body>(body)();
+    finish_pool();
+    return result;
+  } catch (...) {
+    finish_pool();  // throws instead when an earlier polygon fails to simplify
+    throw;
+  }
 }
 
 void Parser::use_native_pool() {
@@ -329,15 +370,20 @@ nb::object Parser::extract_dpolygon(nb::handle polygon) {
 
 nb::object Parser::parse_cells(nb::handle cell) {
   CollectorPause pause;
-  ParseSession session(*this);
-  return session.parse_top(cell);
+  return parse_session([&] {
+    ParseSession session(*this);
+    return session.parse_top(cell);
+  });
 }
 
 nb::object Parser::export_cells(bool combine) {
   CollectorPause pause;
-  ParseSession session(*this);
-  nb::list cells;
-  for (const nb::object& top : access_.top_cells()) cells.append(session.parse_top(top));
+  nb::list cells = parse_session([&] {
+    ParseSession session(*this);
+    nb::list tops;
+    for (const nb::object& top : access_.top_cells()) tops.append(session.parse_top(top));
+    return tops;
+  });
   nb::object result = new_record(parsed_cells_schema);
   Record& record = *as_record(result);
   record[field::instances] = instances;
