@@ -1,16 +1,24 @@
-"""End-to-end benchmark of depthview on large layouts.
+"""End-to-end benchmark of depthview on large layouts: the native path against the Python-object
+(reference) path, simplification off and on.
 
-For each size (default 100k and 1M distinct polygons) it measures, each in a fresh process:
+For each size (default 100k distinct polygons; 1M with --large) it measures, each in a fresh
+process:
 
 - the parse floor: KLayout reading the GDS file plus a minimal loop that walks every shape's hull
   points through KLayout's Python API;
-- depthview end to end (GDS path in, one viewer message out), grouped by layer and by cell;
-- the stages of depthview (read, parse, convert, encode) with the scene's counts;
+- depthview end to end (GDS path in, one viewer message out) by layer, through the native path
+  (``depthview``) and through the reference path (``_depthview_reference``: records, asdict,
+  numpy_to_buffer_json, the host's JSON writer), with simplification off (``curve_tolerance=None``)
+  and on (the default 0.01); by cell for the native path;
+- the stages of each (read, parse, convert, encode, from ``_depthview_timed``) with the scene's
+  counts and the path that wrote the message;
+- peak memory (maximum resident set) of each run, and relative to the float32 polygon pool;
 - base64 encoding speed of numpy_to_buffer_json on one large array.
 
-It prints a markdown table and writes the numbers to bench/results/depthview.json.
+It prints markdown tables and writes the numbers to bench/results/depthview.json.
 
-    .venv/bin/python bench/bench_depthview.py            # 100k and 1M
+    .venv/bin/python bench/bench_depthview.py                  # 100k
+    .venv/bin/python bench/bench_depthview.py --large          # 100k and 1M
     .venv/bin/python bench/bench_depthview.py --sizes 10k 100k --repeat 3
 
 The layouts come from the seeded generator in bench/ when there is one (a module with a
@@ -176,14 +184,18 @@ def _rss_mib() -> float:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
 
 
-def _worker(kind: str, path: str, by: str) -> dict:
+def _tolerance(text: str) -> float | None:
+    return None if text == "none" else float(text)
+
+
+def _worker(kind: str, path: str, by: str, tolerance: str = "none", path_kind: str = "native") -> dict:
     import klayout.db as kdb
 
     from tarnwick.core import communication, depthview
 
     baseline = _rss_mib()
     output = depthview.Output.LAYER if by == "layer" else depthview.Output.CELL
-    result: dict = {"kind": kind, "by": by}
+    result: dict = {"kind": kind, "by": by, "curve_tolerance": tolerance, "path": path_kind}
     if kind == "floor":
         begin = time.perf_counter()
         layout = kdb.Layout()
@@ -203,8 +215,9 @@ def _worker(kind: str, path: str, by: str) -> dict:
         import brenvik
 
         brenvik.get_layer_stack()  # import the library before timing, as a running host has it
+        run = depthview.depthview if path_kind == "native" else depthview._depthview_reference
         begin = time.perf_counter()
-        depthview.depthview(path, output)
+        run(path, output, curve_tolerance=_tolerance(tolerance))
         result["seconds"] = time.perf_counter() - begin
         (message,) = communication.messages()
         result["bytes"] = len(message.content.encode())
@@ -213,18 +226,22 @@ def _worker(kind: str, path: str, by: str) -> dict:
 
         brenvik.get_layer_stack()
         begin = time.perf_counter()
-        report = depthview._depthview_timed(path, output)
+        report = depthview._depthview_timed(
+            path, output, curve_tolerance=_tolerance(tolerance), native=path_kind == "native"
+        )
         result["seconds"] = time.perf_counter() - begin
         result["stages"] = dict(report["seconds"])
         result["counts"] = dict(report["counts"])
+        result["written_by"] = report["path"]
     result["peak_rss_mib"] = _rss_mib()
     result["baseline_rss_mib"] = baseline
     return result
 
 
-def measure(kind: str, path: Path, by: str = "layer") -> dict:
+def measure(kind: str, path: Path, by: str = "layer", tolerance: str = "none",
+            path_kind: str = "native") -> dict:
     completed = subprocess.run(
-        [sys.executable, __file__, "--worker", kind, str(path), by],
+        [sys.executable, __file__, "--worker", kind, str(path), by, tolerance, path_kind],
         capture_output=True,
         text=True,
         check=False,
@@ -263,74 +280,95 @@ def base64_speed() -> dict:
     }
 
 
-def best_of(repeat: int, kind: str, path: Path, by: str = "layer") -> dict:
-    runs = [measure(kind, path, by) for _ in range(repeat)]
+def best_of(repeat: int, kind: str, path: Path, by: str = "layer", tolerance: str = "none",
+            path_kind: str = "native") -> dict:
+    runs = [measure(kind, path, by, tolerance, path_kind) for _ in range(repeat)]
     return min(runs, key=lambda r: r["seconds"])
+
+
+# (path, curve_tolerance) of the runs, in table order
+RUNS = [("native", "none"), ("reference", "none"), ("native", "0.01"), ("reference", "0.01")]
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sizes", nargs="+", type=_size, default=[100_000, 1_000_000])
+    parser.add_argument("--sizes", nargs="+", type=_size, default=None)
+    parser.add_argument("--large", action="store_true", help="also the 1M polygon layout")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--repeat", type=int, default=1, help="runs per measurement (best kept)")
-    parser.add_argument("--worker", nargs=3, help=argparse.SUPPRESS)
+    parser.add_argument("--worker", nargs=5, help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     if args.worker:
         print(json.dumps(_worker(*args.worker)))
         return 0
+    sizes = args.sizes or ([100_000, 1_000_000] if args.large else [100_000])
 
     results = {"sizes": {}, "base64": base64_speed()}
     rows = []
-    for size in args.sizes:
+    for size in sizes:
         path, source = layout_file(size, args.seed)
         print(f"== {_label(size)} polygons ({source} generator, {path.name})", file=sys.stderr)
         floor = best_of(args.repeat, "floor", path)
-        by_layer = best_of(args.repeat, "depthview", path, "layer")
-        by_cell = best_of(args.repeat, "depthview", path, "cell")
-        stages = best_of(args.repeat, "stages", path, "layer")
-        polygons = stages["counts"]["polygons"]
-        entry = {
-            "generator": source,
-            "file": path.name,
-            "floor": floor,
-            "depthview_layer": by_layer,
-            "depthview_cell": by_cell,
-            "stages_layer": stages,
-            "ratio_layer": by_layer["seconds"] / floor["seconds"],
-            "ratio_cell": by_cell["seconds"] / floor["seconds"],
-        }
+        entry: dict = {"generator": source, "file": path.name, "floor": floor, "runs": {}}
+        for path_kind, tolerance in RUNS:
+            print(f"   {path_kind}, curve_tolerance={tolerance}", file=sys.stderr)
+            key = f"{path_kind}_{tolerance}"
+            run = {
+                "layer": best_of(args.repeat, "depthview", path, "layer", tolerance, path_kind),
+                "stages": best_of(args.repeat, "stages", path, "layer", tolerance, path_kind),
+            }
+            if path_kind == "native":
+                run["cell"] = best_of(args.repeat, "depthview", path, "cell", tolerance, path_kind)
+            run["ratio_layer"] = run["layer"]["seconds"] / floor["seconds"]
+            entry["runs"][key] = run
         results["sizes"][_label(size)] = entry
-        rows.append((size, polygons, entry))
+        rows.append((size, entry))
 
-    print("\n### depthview end to end (GDS file in, one viewer message out)\n")
+    print("\n### depthview end to end by layer (GDS file in, one viewer message out)\n")
     print(
-        "| layout | distinct polygons | floor s | by layer s | µs/polygon | ratio to floor "
-        "| by cell s | ratio | message bytes/polygon | peak RSS MiB |"
+        "| layout | path | curve_tolerance | floor s | depthview s | µs/polygon | ratio to floor "
+        "| by cell s | message bytes/polygon | peak RSS MiB | peak / float32 pool |"
     )
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-    for size, polygons, e in rows:
-        layer, cell = e["depthview_layer"], e["depthview_cell"]
-        print(
-            f"| {_label(size)} | {polygons:,} | {e['floor']['seconds']:.2f} | "
-            f"{layer['seconds']:.2f} | {1e6 * layer['seconds'] / polygons:.1f} | "
-            f"{e['ratio_layer']:.2f} | {cell['seconds']:.2f} | {e['ratio_cell']:.2f} | "
-            f"{layer['bytes'] / polygons:.0f} | {layer['peak_rss_mib']:.0f} |"
-        )
+    print("|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for size, e in rows:
+        for path_kind, tolerance in RUNS:
+            run = e["runs"][f"{path_kind}_{tolerance}"]
+            layer = run["layer"]
+            counts = run["stages"]["counts"]
+            polygons = counts["polygons"]
+            pool_mib = e["floor"]["points"] * 8 / 2**20  # float32 x and y per hull point
+            cell = f"{run['cell']['seconds']:.2f}" if "cell" in run else "–"
+            peak = layer["peak_rss_mib"] - layer["baseline_rss_mib"]
+            print(
+                f"| {_label(size)} | {path_kind} | {tolerance} | {e['floor']['seconds']:.2f} | "
+                f"{layer['seconds']:.2f} | {1e6 * layer['seconds'] / polygons:.1f} | "
+                f"{run['ratio_layer']:.2f} | {cell} | {layer['bytes'] / polygons:.0f} | "
+                f"{layer['peak_rss_mib']:.0f} | {peak / pool_mib:.1f} |"
+            )
     print("\n### stages of depthview by layer (seconds)\n")
-    print("| layout | read | parse | convert | encode | total | placements | placed polygons |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|")
-    for size, _, e in rows:
-        s, c = e["stages_layer"]["stages"], e["stages_layer"]["counts"]
-        print(
-            f"| {_label(size)} | {s['read']:.2f} | {s['parse']:.2f} | {s['convert']:.2f} | "
-            f"{s['encode']:.2f} | {sum(s.values()):.2f} | {c['placements']:,} | "
-            f"{c['placed_polygons']:,} |"
-        )
+    print(
+        "| layout | path | curve_tolerance | written by | read | parse | convert | encode | total "
+        "| placements | placed polygons |"
+    )
+    print("|---|---|---|---|---:|---:|---:|---:|---:|---:|---:|")
+    for size, e in rows:
+        for path_kind, tolerance in RUNS:
+            stages = e["runs"][f"{path_kind}_{tolerance}"]["stages"]
+            s, c = stages["stages"], stages["counts"]
+            print(
+                f"| {_label(size)} | {path_kind} | {tolerance} | {stages['written_by']} | "
+                f"{s['read']:.2f} | {s['parse']:.2f} | {s['convert']:.2f} | {s['encode']:.2f} | "
+                f"{sum(s.values()):.2f} | {c['placements']:,} | {c['placed_polygons']:,} |"
+            )
     b = results["base64"]
     print(
         f"\nbase64 of a {b['bytes'] / 2**20:.0f} MiB float32 array (output freshly allocated): "
         f"{b['gb_per_s']:.2f} GB/s; a pool of {b['pool_arrays']:,} arrays of 16 floats: "
         f"{b['pool_us_per_array']:.2f} µs per array"
+    )
+    print(
+        "\npeak / float32 pool: peak resident memory above the process's baseline after imports, "
+        "over the bytes of every hull point as two float32 values."
     )
     RESULTS.mkdir(parents=True, exist_ok=True)
     (RESULTS / "depthview.json").write_text(json.dumps(results, indent=2))
