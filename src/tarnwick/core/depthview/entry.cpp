@@ -250,30 +250,25 @@ nb::str reference_content(nb::handle viewer_json) {
 // its instance list as the Python-object path has them and that path writes (or refuses) the
 // message; `native_written` tells which one wrote it.
 nb::str native_content(nb::handle scene, const NativeScene& native, bool& native_written) {
-  std::string text;
+  nb::object text;
   try {
     SceneWriter writer(native.pool);
     text = writer.message(scene, viewer_config());
   } catch (const Unsupported&) {
-    text.clear();
+    text.reset();
   } catch (const nb::python_error&) {
-    text.clear();
+    text.reset();
   }
-  native_written = !text.empty();
-  if (!native_written) {
-    Record& root = expect_record(scene, viewer_data_schema, "the scene");
-    nb::list instances;
-    for (std::size_t i = 0; i < native.pool->size(); ++i) {
-      const std::span<const float> polygon = native.pool->polygon(i);
-      instances.append(float32_vector(polygon.data(), polygon.size()));
-    }
-    root[field::viewer_instances] = instances;
-    return reference_content(native.parser.attr("asdict")(scene));
+  native_written = text.is_valid();
+  if (native_written) return nb::borrow<nb::str>(text);
+  Record& root = expect_record(scene, viewer_data_schema, "the scene");
+  nb::list instances;
+  for (std::size_t i = 0; i < native.pool->size(); ++i) {
+    const std::span<const float> polygon = native.pool->polygon(i);
+    instances.append(float32_vector(polygon.data(), polygon.size()));
   }
-  PyObject* content = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                           nullptr);
-  if (content == nullptr) throw nb::python_error();
-  return nb::steal<nb::str>(content);
+  root[field::viewer_instances] = instances;
+  return reference_content(native.parser.attr("asdict")(scene));
 }
 
 // The content of the scene that convert_layout returned: "native", "fallback" (native pool,

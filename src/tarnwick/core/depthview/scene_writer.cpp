@@ -1,7 +1,9 @@
 #include "tarnwick/core/depthview/scene_writer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "tarnwick/core/depthview/base64.hpp"
 #include "tarnwick/core/depthview/records.hpp"
@@ -33,19 +35,36 @@ SceneWriter::SceneWriter(const PolygonPool* pool)
       ndarray_type_(
           reinterpret_cast<PyTypeObject*>(host::numpy.resolved().attr("ndarray").ptr())) {}
 
-std::string SceneWriter::message(nb::handle scene, nb::handle config) {
+nb::str SceneWriter::message(nb::handle scene, nb::handle config) {
   out_.clear();
-  if (pool_ != nullptr) {
-    // Base64 text of the coordinates and about 60 bytes of record per polygon.
-    out_.reserve(base64::encoded_size(pool_->coordinate_count() * sizeof(float)) +
-                 64 * pool_->size() + 4096);
-  }
+  instances_at_ = std::string::npos;
   out_ += "{\"type\":\"data\",\"data\":";
   write(scene, 1, true);
   out_ += ",\"config\":";
   write(config, 1, false);
   out_ += '}';
-  return std::move(out_);
+  const bool ascii = std::all_of(out_.begin(), out_.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (instances_at_ != std::string::npos && !ascii) {
+    std::string list(instances_size(), '\0');
+    write_instances(list.data());
+    out_.insert(instances_at_, list);
+    instances_at_ = std::string::npos;
+  }
+  if (instances_at_ == std::string::npos) {
+    PyObject* text = PyUnicode_DecodeUTF8(out_.data(), static_cast<Py_ssize_t>(out_.size()), nullptr);
+    if (text == nullptr) throw nb::python_error();
+    return nb::steal<nb::str>(text);
+  }
+  const std::size_t list = instances_size();
+  nb::object text = nb::steal(PyUnicode_New(static_cast<Py_ssize_t>(out_.size() + list), 127));
+  if (!text.is_valid()) throw nb::python_error();
+  char* data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
+  std::memcpy(data, out_.data(), instances_at_);
+  write_instances(data + instances_at_);
+  std::memcpy(data + instances_at_ + list, out_.data() + instances_at_,
+              out_.size() - instances_at_);
+  return nb::borrow<nb::str>(text);
 }
 
 std::string SceneWriter::value(nb::handle value) {
@@ -141,7 +160,7 @@ void SceneWriter::write_record(nb::handle value, int depth, bool root) {
       first = false;
       out_ += "\"instances\":";
       if (depth + 2 > kMaxDepth) throw Unsupported("nesting too deep");
-      write_instances();
+      instances_at_ = out_.size();  // the list is written into the final text
       continue;
     }
     if (asdict_omits(field)) continue;
@@ -214,14 +233,51 @@ void SceneWriter::write_buffer_record(const void* data, std::size_t bytes, std::
   out_ += "\",\"codec\":\"b64\"}";
 }
 
-void SceneWriter::write_instances() {
-  out_ += '[';
-  for (std::size_t i = 0; i < pool_->size(); ++i) {
-    if (i != 0) out_ += ',';
-    const std::span<const float> polygon = pool_->polygon(i);
-    write_buffer_record(polygon.data(), polygon.size() * sizeof(float), polygon.size());
+namespace {
+
+constexpr std::string_view kRecordHead = "{\"shape\":[";
+constexpr std::string_view kRecordMiddle = "],\"dtype\":\"float32\",\"buffer\":\"";
+constexpr std::string_view kRecordTail = "\",\"codec\":\"b64\"}";
+
+std::size_t decimal_digits(std::size_t value) {
+  std::size_t digits = 1;
+  while (value >= 10) {
+    value /= 10;
+    ++digits;
   }
-  out_ += ']';
+  return digits;
+}
+
+char* put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+std::size_t SceneWriter::instances_size() const {
+  const std::size_t count = pool_->size();
+  std::size_t size = 2 + (count > 0 ? count - 1 : 0);  // brackets and commas
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t floats = pool_->polygon(i).size();
+    size += kRecordHead.size() + decimal_digits(floats) + kRecordMiddle.size() +
+            base64::encoded_size(floats * sizeof(float)) + kRecordTail.size();
+  }
+  return size;
+}
+
+void SceneWriter::write_instances(char* out) const {
+  *out++ = '[';
+  for (std::size_t i = 0; i < pool_->size(); ++i) {
+    if (i != 0) *out++ = ',';
+    const std::span<const float> polygon = pool_->polygon(i);
+    out = put(out, kRecordHead);
+    out = std::to_chars(out, out + 24, polygon.size()).ptr;
+    out = put(out, kRecordMiddle);
+    out += base64::encode(polygon.data(), polygon.size() * sizeof(float), out);
+    out = put(out, kRecordTail);
+  }
+  *out = ']';
 }
 
 void SceneWriter::write_host_json(PyObject* value) {

@@ -34,9 +34,11 @@ class SceneWriter {
   // "instances", whose list in the tree must then be empty.
   explicit SceneWriter(const PolygonPool* pool);
 
-  // {"type":"data","data":<scene>,"config":<config>} as UTF-8 JSON text. Unsupported as described
-  // above; errors of the host's JSON writer propagate as Python errors.
-  std::string message(nb::handle scene, nb::handle config);
+  // {"type":"data","data":<scene>,"config":<config>} as JSON text. Unsupported as described
+  // above; errors of the host's JSON writer propagate as Python errors. The pool's polygons, the
+  // bulk of the text, are encoded straight into the Python text object, whose size is known in
+  // advance, so the message exists once in memory.
+  nb::str message(nb::handle scene, nb::handle config);
 
   // The JSON text of one value under the same rules, without a pool (for tests and callers that
   // write parts of a message).
@@ -49,11 +51,14 @@ class SceneWriter {
   void write_float(PyObject* number);
   void write_array(PyObject* array);
   void write_buffer_record(const void* data, std::size_t bytes, std::size_t count);
-  void write_instances();
+  // The exact size of the root's "instances" list and its text written at `out`.
+  std::size_t instances_size() const;
+  void write_instances(char* out) const;
   void write_host_json(PyObject* value);
 
   const PolygonPool* pool_;
   std::string out_;
+  std::size_t instances_at_;  // where the pool's list goes in out_, or npos
   PyTypeObject* ndarray_type_;
   std::unordered_map<std::uint64_t, std::string> floats_;  // by the bits of the double
 };
