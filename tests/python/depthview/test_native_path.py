@@ -289,3 +289,29 @@ def test_errors_of_the_deferred_simplification_come_in_extraction_order(
     # Without simplification an empty polygon is no error.
     if kdb.Edge not in (type(top_shape), type(child_shape)):
         scene_both(layout_with(top_shape, child_shape), layers, output, curve_tolerance=None)
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_demo_chip_component(output):
+    """The component itself: the library numbers the copies it makes anew on every call
+    ("demo_chip_derived$3"), so the two texts are compared with that numbering taken out."""
+    import re
+
+    component = brenvik.get_component("demo_chip")
+    reference = sent(dv._depthview_reference, component, output)
+    native = sent(dv.depthview, component, output)
+    assert re.sub(r"\$\d+", "", native) == re.sub(r"\$\d+", "", reference)
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_gds_file_with_another_database_unit_and_escaped_names(tmp_path, output):
+    layout = layout_generator.make_layout(200, 5)
+    layout.dbu = 0.005
+    for k, cell in enumerate(layout.each_cell()):
+        if cell.name.startswith("block"):
+            cell.name = f'{cell.name} "q" \\ µ{k}'
+    path = tmp_path / "dbu.gds"
+    layout.write(str(path))
+    reference, native = both_paths(str(path), output, z_scale=0.7)
+    assert native == reference
+    assert '\\"q\\"' in native

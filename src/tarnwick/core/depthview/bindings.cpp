@@ -289,28 +289,12 @@ NB_MODULE(depthview, m) {
         nb::arg("native") = true,
         "(content, path): the message content depthview sends for a KLayout layout's scene and "
         "the path that wrote it.");
-  m.def(
-      "_simplify",
-      [](const tarnwick::depthview::Ring& points, double tolerance, bool shortcut) {
-        tarnwick::depthview::Simplifier simplifier;
-        simplifier.set_shortcut(shortcut);
-        return simplifier.simplify(points, tolerance);
-      },
-      nb::arg("points"), nb::arg("tolerance"), nb::arg("shortcut") = true,
-      "The closed exterior ring of the topology-preserving simplification of a polygon shell; "
-      "`shortcut` false sends every ring through GEOS.");
-  m.def(
-      "_scene_json",
-      [](nb::handle value) -> nb::object {
-        try {
-          const std::string text = tarnwick::depthview::SceneWriter(nullptr).value(value);
-          return nb::str(text.data(), text.size());
-        } catch (const tarnwick::depthview::Unsupported&) {
-          return nb::none();
-        }
-      },
-      nb::arg("value").none(),
-      "The native writer's JSON text of a scene value (as asdict, numpy_to_buffer_json and the "
-      "compact host writer make it), or None where it leaves the value to that path.");
+  m.def("_simplify", &tarnwick::depthview::simplify_once, nb::arg("points"),
+        nb::arg("tolerance"), nb::arg("shortcut") = true,
+        "The closed exterior ring of the topology-preserving simplification of a polygon shell; "
+        "`shortcut` false sends every ring through GEOS.");
+  m.def("_scene_json", &tarnwick::depthview::scene_json, nb::arg("value").none(),
+        "The native writer's JSON text of a scene value (as asdict, numpy_to_buffer_json and the "
+        "compact host writer make it), or None where it leaves the value to that path.");
   // --- end
 }

@@ -124,7 +124,9 @@ struct NativeScene {
   const PolygonPool* pool = nullptr;
 };
 
-// Steps 9.2 to 9.5 of to_3D_viewer: the scene of a KLayout layout. With `native` given, the parser
+// The scene of a KLayout layout, as to_3D_viewer makes it once the layout is read: ParseGDS of the
+// module (looked up at each call), export with combination in the grouping `output`, conversion,
+// and the map form when `as_dict`. With `native` given, the parser
 // stores its polygons in a native pool when it is the module's own ParseGDS (not a replacement):
 // the result is then the ViewerData record without instances, whatever `as_dict` says, and `native`
 // holds the parser and its pool.

@@ -39,9 +39,9 @@ nb::dict viewer_config();
 void depthview_reference(nb::handle component, nb::handle output, double z_scale,
                          std::optional<double> curve_tolerance, nb::handle exclude_layers);
 
-// The message content that depthview sends for the scene of a KLayout layout, `layers` being the
-// layer properties (steps 9.2 to 9.5 of to_3D_viewer, then the message), with the path that wrote
-// it: ("...", "native" | "fallback" | "reference"). `native` false takes the Python-object path.
+// The message content that depthview sends for the scene of an already read KLayout layout,
+// `layers` being the layer properties, with the path that wrote it: (content, "native" |
+// "fallback" | "reference"). `native` false takes the Python-object path throughout.
 nb::tuple scene_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
                         bool native);

@@ -285,4 +285,13 @@ void SceneWriter::write_host_json(PyObject* value) {
   out_.append(text.c_str(), text.size());
 }
 
+nb::object scene_json(nb::handle value) {
+  try {
+    const std::string text = SceneWriter(nullptr).value(value);
+    return nb::str(text.data(), text.size());
+  } catch (const Unsupported&) {
+    return nb::none();
+  }
+}
+
 }  // namespace tarnwick::depthview

@@ -3,7 +3,7 @@
 // scene record tree and a native polygon pool into one buffer.
 //
 // The text is byte for byte what the Python-object path sends for the same scene: asdict of the
-// tree (Part records as maps in field order without their empty list, tuple and map fields), every
+// tree (scene records as maps in field order without their empty list, tuple and map fields), every
 // numeric array replaced by its buffer record (numpy_to_buffer_json), serialised compactly by the
 // host's JSON writer. Structure, integers, plain ASCII texts and buffer records are written here;
 // floats and every text that needs escaping or is not ASCII are written by the host's JSON writer,
@@ -62,5 +62,9 @@ class SceneWriter {
   PyTypeObject* ndarray_type_;
   std::unordered_map<std::uint64_t, std::string> floats_;  // by the bits of the double
 };
+
+// The writer's JSON text of one scene value (a str), or None where the writer leaves the value to
+// the Python-object path.
+nb::object scene_json(nb::handle value);
 
 }  // namespace tarnwick::depthview

@@ -84,4 +84,10 @@ void Simplifier::simplify(const Ring& points, double tolerance, Ring& result) {
   }
 }
 
+Ring simplify_once(const Ring& points, double tolerance, bool shortcut) {
+  Simplifier simplifier;
+  simplifier.set_shortcut(shortcut);
+  return simplifier.simplify(points, tolerance);
+}
+
 }  // namespace tarnwick::depthview

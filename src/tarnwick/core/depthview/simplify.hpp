@@ -50,4 +50,7 @@ class Simplifier {
   bool shortcut_ = true;
 };
 
+// One simplification by a new Simplifier, with or without the shortcut (for tests).
+Ring simplify_once(const Ring& points, double tolerance, bool shortcut);
+
 }  // namespace tarnwick::depthview
