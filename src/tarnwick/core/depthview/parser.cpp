@@ -323,13 +323,12 @@ void Parser::store_polygon(const Hull& hull) {
       return;
     }
     const double tolerance = as_double(curve_tolerance);
-    if (!pending_.empty() && tolerance != pending_tolerance_) finish_pool();
-    pending_tolerance_ = tolerance;
+    if (!pending_.empty() && tolerance != pending_.tolerance()) finish_pool();
     points_.resize(hull.size());
     for (std::size_t i = 0; i < hull.size(); ++i) {
       points_[i] = {hull[i][0] / units_per_micrometre_, hull[i][1] / units_per_micrometre_};
     }
-    pending_.add(points_);
+    pending_.add(points_, tolerance);
     return;
   }
   nb::object polygon = pool_polygon(hull);
@@ -339,7 +338,7 @@ void Parser::store_polygon(const Hull& hull) {
 void Parser::finish_pool() {
   if (!native_pool_ || pending_.empty()) return;
   try {
-    pending_.flush(pending_tolerance_, *native_pool_);
+    pending_.flush(*native_pool_);
   } catch (const SimplifyError& error) {
     raise_simplify_error(error);
   }

@@ -96,10 +96,10 @@ class Parser {
   // Internal mode of the native scene path, switched on before any polygon is extracted: the
   // parse stores its polygons in a native PolygonPool instead of the Python list `instances`,
   // which then stays empty. Everything else (records, indices, maps) is as in the normal mode.
-  // Simplification is deferred to the end of each parse_cells / export_cells call and runs on
-  // every core (SimplifyBatch); the pool and any simplification error are those of simplifying
-  // polygon after polygon, and a simplification error of an earlier polygon takes precedence
-  // over a later error of the parse.
+  // Simplification runs on helper threads while the parse goes on and is completed at the end
+  // of each parse_cells / export_cells call (SimplifyBatch); the pool and any simplification
+  // error are those of simplifying polygon after polygon, and a simplification error of an
+  // earlier polygon takes precedence over a later error of the parse.
   void use_native_pool();
   // The native pool, or nullptr in the normal mode.
   const PolygonPool* native_pool() const { return native_pool_.get(); }
@@ -142,8 +142,7 @@ class Parser {
   Hull hull_;  // scratch buffer of the extraction
   Ring points_;  // scratch buffer of pool_points
   std::unique_ptr<PolygonPool> native_pool_;
-  SimplifyBatch pending_;       // native mode: scaled polygons awaiting simplification
-  double pending_tolerance_ = 0;  // their tolerance
+  SimplifyBatch pending_;  // native mode: scaled polygons awaiting simplification
   // Instance index per shape position of one cell layer; -1 where no polygon was extracted.
   std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>,
                      CellLayerHash>

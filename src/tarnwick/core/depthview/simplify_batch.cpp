@@ -1,76 +1,107 @@
 #include "tarnwick/core/depthview/simplify_batch.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
-#include <optional>
-#include <thread>
 
 namespace tarnwick::depthview {
 
 namespace {
 
-// Rings per claim of a worker: large enough that claiming costs nothing, small enough to balance.
-constexpr std::size_t kChunk = 64;
+// Rings per chunk: large enough that handing chunks over costs nothing, small enough that the
+// helpers start early and share the work evenly.
+constexpr std::size_t kChunk = 128;
 
 }  // namespace
 
-void SimplifyBatch::run(std::vector<Outcome>& outcomes, std::atomic<std::size_t>& next,
-                        double tolerance, std::size_t count) const {
-  Simplifier simplifier;
-  Ring shell;
-  for (;;) {
-    const std::size_t begin = next.fetch_add(kChunk);
-    if (begin >= count) return;
-    const std::size_t end = std::min(count, begin + kChunk);
-    for (std::size_t i = begin; i < end; ++i) {
-      shell.assign(points_.begin() + static_cast<std::ptrdiff_t>(starts_[i]),
-                   points_.begin() + static_cast<std::ptrdiff_t>(starts_[i + 1]));
-      try {
-        simplifier.simplify(shell, tolerance, outcomes[i].ring);
-      } catch (const SimplifyError& error) {
-        outcomes[i].error = error;
-      }
+SimplifyBatch::~SimplifyBatch() { stop(); }
+
+void SimplifyBatch::add(const Ring& points, double tolerance) {
+  tolerance_ = tolerance;
+  if (filling_ == nullptr) {
+    chunks_.push_back(std::make_unique<Chunk>());
+    filling_ = chunks_.back().get();
+  }
+  filling_->points.insert(filling_->points.end(), points.begin(), points.end());
+  filling_->starts.push_back(filling_->points.size());
+  if (filling_->size() == kChunk) publish();
+}
+
+void SimplifyBatch::publish() {
+  if (filling_ == nullptr) return;
+  Chunk* chunk = filling_;
+  filling_ = nullptr;
+  chunk->outcomes.resize(chunk->size());
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    queue_.push_back(chunk);
+    if (helpers_.empty()) {
+      const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+      stopping_ = false;
+      for (unsigned t = 1; t < cores; ++t) helpers_.emplace_back([this] { work(true); });
+    }
+  }
+  wake_.notify_one();
+}
+
+void SimplifyBatch::simplify_chunk(Chunk& chunk, Simplifier& simplifier, Ring& shell) const {
+  for (std::size_t i = 0; i < chunk.size(); ++i) {
+    shell.assign(chunk.points.begin() + static_cast<std::ptrdiff_t>(chunk.starts[i]),
+                 chunk.points.begin() + static_cast<std::ptrdiff_t>(chunk.starts[i + 1]));
+    try {
+      simplifier.simplify(shell, tolerance_, chunk.outcomes[i].ring);
+    } catch (const SimplifyError& error) {
+      chunk.outcomes[i].error = error;
     }
   }
 }
 
-void SimplifyBatch::flush(double tolerance, PolygonPool& pool) {
-  const std::size_t count = starts_.size() - 1;
-  std::vector<Outcome> outcomes(count);
-  std::atomic<std::size_t> next{0};
-  // Anything else a worker meets (out of memory) ends the batch and is rethrown here.
-  std::vector<std::exception_ptr> failures;
-  std::mutex failures_lock;
-  auto work = [&]() {
-    try {
-      run(outcomes, next, tolerance, count);
-    } catch (...) {
-      std::lock_guard<std::mutex> hold(failures_lock);
-      failures.push_back(std::current_exception());
-      next.store(count);
+void SimplifyBatch::work(bool helper) {
+  try {
+    Simplifier simplifier;
+    Ring shell;
+    for (;;) {
+      Chunk* chunk = nullptr;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (helper) wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // stopping, or nothing left for the flushing thread
+        chunk = queue_.front();
+        queue_.pop_front();
+      }
+      simplify_chunk(*chunk, simplifier, shell);
     }
-  };
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads = std::min(cores, (count + 4 * kChunk - 1) / (4 * kChunk));
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  if (!failures.empty()) {
-    points_.clear();
-    starts_.assign(1, 0);
-    std::rethrow_exception(failures.front());
+  } catch (...) {
+    std::lock_guard<std::mutex> hold(lock_);
+    failures_.push_back(std::current_exception());
   }
+}
 
-  points_.clear();
-  starts_.assign(1, 0);
-  for (Outcome& outcome : outcomes) {
-    if (outcome.error) throw *outcome.error;
-    Ring& ring = outcome.ring;
-    if (ring.front() == ring.back()) ring.pop_back();
-    pool.add(ring);
+void SimplifyBatch::stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& helper : helpers_) helper.join();
+  helpers_.clear();
+}
+
+void SimplifyBatch::flush(PolygonPool& pool) {
+  publish();
+  work(false);  // the flushing thread takes what is still queued
+  stop();       // helpers finish the chunks they hold, then leave
+  std::deque<std::unique_ptr<Chunk>> chunks;
+  chunks.swap(chunks_);
+  queue_.clear();
+  std::vector<std::exception_ptr> failures;
+  failures.swap(failures_);
+  if (!failures.empty()) std::rethrow_exception(failures.front());
+  for (const auto& chunk : chunks) {
+    for (Outcome& outcome : chunk->outcomes) {
+      if (outcome.error) throw *outcome.error;
+      Ring& ring = outcome.ring;
+      if (ring.front() == ring.back()) ring.pop_back();
+      pool.add(ring);
+    }
   }
 }
 
