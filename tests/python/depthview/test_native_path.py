@@ -315,3 +315,51 @@ def test_gds_file_with_another_database_unit_and_escaped_names(tmp_path, output)
     reference, native = both_paths(str(path), output, z_scale=0.7)
     assert native == reference
     assert '\\"q\\"' in native
+
+
+# --- to_3D_viewer: parsed into a native pool, returned as the Python-object path returns it ------
+
+
+def assert_same_scene(a, b):
+    """Equal maps or records: same keys and order, same values, arrays of the same type."""
+    if isinstance(a, dict):
+        assert type(b) is dict and list(a) == list(b)
+        for key in a:
+            assert_same_scene(a[key], b[key])
+    elif isinstance(a, list):
+        assert type(b) is list and len(a) == len(b)
+        for x, y in zip(a, b):
+            assert_same_scene(x, y)
+    elif hasattr(a, "dtype"):
+        assert a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+    else:
+        assert type(a) is type(b) and a == b
+
+
+@pytest.mark.parametrize("output", OUTPUTS)
+@pytest.mark.parametrize("curve_tolerance", [None, 0.01])
+def test_to_3d_viewer_returns_the_same_scene(demo_chip_gds, tmp_path, output, curve_tolerance):
+    generated = layout_generator.generate_gds(500, tmp_path / "gen.gds", 4)
+    for source in (demo_chip_gds, str(generated)):
+        kwargs = {"z_scale": 1.5, "curve_tolerance": curve_tolerance, "exclude_layers": ["x*"]}
+        reference = dv._to_3D_viewer_reference(source, output, as_dict=True, **kwargs)
+        native = dv.to_3D_viewer(source, output, as_dict=True, **kwargs)
+        assert len(native["instances"]) > 0
+        assert_same_scene(native, reference)
+        record = dv.to_3D_viewer(source, output, **kwargs)
+        assert record == dv._to_3D_viewer_reference(source, output, **kwargs)
+        assert_same_scene(PARSER_FOR_ASDICT.asdict(record), reference)
+
+
+PARSER_FOR_ASDICT = dv.ParseGDS(kdb.Layout(), {})
+
+
+def test_to_3d_viewer_failures_are_the_same(demo_chip_gds, system_tmp):
+    for args in ((3,), (Output.CELL, None, None, 1.0, 0.01, "M1")):
+        errors = []
+        for call in (dv.to_3D_viewer, dv._to_3D_viewer_reference):
+            with pytest.raises(Exception) as caught:
+                call(demo_chip_gds, *args)
+            errors.append((type(caught.value), str(caught.value)))
+        assert errors[0] == errors[1]
+    assert list(system_tmp.iterdir()) == []

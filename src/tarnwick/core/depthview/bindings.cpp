@@ -269,6 +269,12 @@ NB_MODULE(depthview, m) {
         nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
         nb::arg("exclude_layers").none() = nb::none(), nb::kw_only(), nb::arg("as_dict") = false,
         "The 3D viewer scene of a component or GDS file: a ViewerData, or its map form.");
+  m.def("_to_3D_viewer_reference", &tarnwick::depthview::to_3d_viewer_reference,
+        nb::arg("component"), nb::arg("output").none() = m.attr("Output").attr("LAYER"),
+        nb::arg("layer_views").none() = nb::none(), nb::arg("layer_stack").none() = nb::none(),
+        nb::arg("z_scale") = 1.0, nb::arg("curve_tolerance").none() = 0.01,
+        nb::arg("exclude_layers").none() = nb::none(), nb::kw_only(), nb::arg("as_dict") = false,
+        "to_3D_viewer through the Python-object path throughout (the native pool's reference).");
   m.def("depthview", &tarnwick::depthview::depthview, nb::arg("component"),
         nb::arg("output").none(), nb::arg("z_scale") = 1.0,
         nb::arg("curve_tolerance").none() = 0.01, nb::arg("exclude_layers").none() = nb::none(),

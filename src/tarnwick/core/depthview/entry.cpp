@@ -120,16 +120,33 @@ void check_exclude_layers(nb::handle exclude_layers) {
 // The native scene path of depthview: the parser that made the scene, with its polygons in its
 // native pool instead of the scene's instance list.
 struct NativeScene {
+  // Asked by the caller: put the pool's polygons into the scene's instance list, as float32
+  // arrays equal to those of the Python-object path, so that the scene (and its map form) is the
+  // one to_3D_viewer returns.
+  bool materialize = false;
   nb::object parser;
   const PolygonPool* pool = nullptr;
 };
+
+// Appends each polygon of `pool` to the instance list of the ViewerData `scene`, as the
+// conversion does from a Python pool: a new float32 array of its flat coordinates.
+void fill_instances(nb::handle scene, const PolygonPool& pool) {
+  Record& root = expect_record(scene, viewer_data_schema, "the scene");
+  nb::handle instances = root[field::viewer_instances];
+  for (std::size_t i = 0; i < pool.size(); ++i) {
+    const std::span<const float> polygon = pool.polygon(i);
+    nb::object array = float32_vector(polygon.data(), polygon.size());
+    if (PyList_Append(instances.ptr(), array.ptr()) != 0) throw nb::python_error();
+  }
+}
 
 // The scene of a KLayout layout, as to_3D_viewer makes it once the layout is read: ParseGDS of the
 // module (looked up at each call), export with combination in the grouping `output`, conversion,
 // and the map form when `as_dict`. With `native` given, the parser
 // stores its polygons in a native pool when it is the module's own ParseGDS (not a replacement):
 // the result is then the ViewerData record without instances, whatever `as_dict` says, and `native`
-// holds the parser and its pool.
+// holds the parser and its pool; when `native` asks to materialize, the pool's polygons are put
+// into the scene as the Python-object path has them and the result is as without `native`.
 nb::object convert_layout(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
                           std::optional<double> curve_tolerance, nb::handle exclude_layers,
                           bool as_dict, StageClock* clock, NativeScene* native) {
@@ -155,14 +172,14 @@ nb::object convert_layout(nb::handle layout, nb::handle layers, nb::handle outpu
   }
   start_stage(clock, "convert");
   nb::object viewer_json = gds.attr("to_viewer")(output);
-  if (native != nullptr && native->pool != nullptr) return viewer_json;
+  if (native != nullptr && native->pool != nullptr) {
+    if (!native->materialize) return viewer_json;
+    fill_instances(viewer_json, *native->pool);
+  }
   return as_dict ? gds.attr("asdict")(viewer_json) : viewer_json;
 }
 
-// The scene of `component`. With `native` given, the parser stores its polygons in a native pool
-// when it is the module's own ParseGDS (not a replacement): the result is then the ViewerData record
-// without instances, whatever `as_dict` says, and `native` holds the pool. Otherwise the result is
-// as to_3D_viewer returns it.
+// The scene of `component`; `native` as for convert_layout.
 nb::object to_3d_viewer_stages(nb::handle component, nb::handle output, nb::handle layer_views,
                                nb::handle layer_stack, double z_scale,
                                std::optional<double> curve_tolerance, nb::handle exclude_layers,
@@ -263,13 +280,7 @@ nb::str native_content(nb::handle scene, const NativeScene& native, bool& native
   }
   native_written = text.is_valid();
   if (native_written) return nb::borrow<nb::str>(text);
-  Record& root = expect_record(scene, viewer_data_schema, "the scene");
-  nb::list instances;
-  for (std::size_t i = 0; i < native.pool->size(); ++i) {
-    const std::span<const float> polygon = native.pool->polygon(i);
-    instances.append(float32_vector(polygon.data(), polygon.size()));
-  }
-  root[field::viewer_instances] = instances;
+  fill_instances(scene, *native.pool);
   return reference_content(native.parser.attr("asdict")(scene));
 }
 
@@ -351,6 +362,16 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
                         nb::handle layer_stack, double z_scale,
                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
                         bool as_dict) {
+  NativeScene native;
+  native.materialize = true;
+  return to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale, curve_tolerance,
+                             exclude_layers, as_dict, nullptr, &native);
+}
+
+nb::object to_3d_viewer_reference(nb::handle component, nb::handle output, nb::handle layer_views,
+                                  nb::handle layer_stack, double z_scale,
+                                  std::optional<double> curve_tolerance,
+                                  nb::handle exclude_layers, bool as_dict) {
   return to_3d_viewer_stages(component, output, layer_views, layer_stack, z_scale, curve_tolerance,
                              exclude_layers, as_dict, nullptr);
 }

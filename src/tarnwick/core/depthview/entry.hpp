@@ -24,6 +24,14 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
                         std::optional<double> curve_tolerance, nb::handle exclude_layers,
                         bool as_dict);
 
+// to_3D_viewer through the Python-object path throughout (pool of Python polygons, conversion of
+// each into its array): the reference that to_3D_viewer, which parses into a native pool and
+// makes the same arrays from it, equals.
+nb::object to_3d_viewer_reference(nb::handle component, nb::handle output, nb::handle layer_views,
+                                  nb::handle layer_stack, double z_scale,
+                                  std::optional<double> curve_tolerance,
+                                  nb::handle exclude_layers, bool as_dict);
+
 // Sends the scene of `component` to the 3D viewer: one DepthviewMessage whose content is the
 // compact JSON {"type": "data", "data": <scene map with buffer records>, "config": <viewer
 // configuration>}, with the layer stack and views of the host's active PDK. Sends nothing when any
