@@ -252,7 +252,7 @@ def layout_with(top_shape, child_shape) -> kdb.Layout:
     top.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans(1, False, 5, 5)))
     for k, (cell, shape) in enumerate(((top, top_shape), (child, child_shape))):
         shapes = cell.shapes(layout.layer(1, 0))
-        for j in range(300):  # enough polygons for the simplification to run on several threads
+        for j in range(300):
             shapes.insert(
                 kdb.Polygon(
                     [kdb.Point(10 * j + k, 0), kdb.Point(10 * j + 5, 7), kdb.Point(10 * j, 9 + k)]
@@ -267,15 +267,14 @@ def layout_with(top_shape, child_shape) -> kdb.Layout:
 @pytest.mark.parametrize(
     "top_shape,child_shape,kind",
     [
-        # The empty polygon's simplification error comes first, though the parse meets the edge
-        # before the deferred simplification runs.
+        # The empty polygon's simplification error comes first: it is extracted before the edge.
         (kdb.Polygon(), kdb.Edge(0, 0, 10, 10), IndexError),
         (kdb.Edge(0, 0, 10, 10), kdb.Polygon(), TypeError),
         (None, kdb.Polygon(), IndexError),
         (kdb.Polygon(), None, IndexError),
     ],
 )
-def test_errors_of_the_deferred_simplification_come_in_extraction_order(
+def test_simplification_and_parse_errors_come_in_extraction_order(
     output, top_shape, child_shape, kind
 ):
     layers = {(1, 0): PdkLayer("WG", 0.22, 0.0, "#ff0000")}

@@ -318,42 +318,11 @@ nb::object Parser::pool_polygon(const Hull& hull) { return polygon_object(pool_p
 
 void Parser::store_polygon(const Hull& hull) {
   if (native_pool_) {
-    if (curve_tolerance.is_none()) {
-      native_pool_->add(pool_points(hull));
-      return;
-    }
-    const double tolerance = as_double(curve_tolerance);
-    if (!pending_.empty() && tolerance != pending_.tolerance()) finish_pool();
-    points_.resize(hull.size());
-    for (std::size_t i = 0; i < hull.size(); ++i) {
-      points_[i] = {hull[i][0] / units_per_micrometre_, hull[i][1] / units_per_micrometre_};
-    }
-    pending_.add(points_, tolerance);
+    native_pool_->add(pool_points(hull));
     return;
   }
   nb::object polygon = pool_polygon(hull);
   if (PyList_Append(instances.ptr(), polygon.ptr()) != 0) throw nb::python_error();
-}
-
-void Parser::finish_pool() {
-  if (!native_pool_ || pending_.empty()) return;
-  try {
-    pending_.flush(*native_pool_);
-  } catch (const SimplifyError& error) {
-    raise_simplify_error(error);
-  }
-}
-
-template <typename Body>
-auto Parser::parse_session(Body&& body) {
-  try {
-    auto result = std::forward<Body>(body)();
-    finish_pool();
-    return result;
-  } catch (...) {
-    finish_pool();  // throws instead when an earlier polygon fails to simplify
-    throw;
-  }
 }
 
 void Parser::use_native_pool() {
@@ -369,20 +338,17 @@ nb::object Parser::extract_dpolygon(nb::handle polygon) {
 
 nb::object Parser::parse_cells(nb::handle cell) {
   CollectorPause pause;
-  return parse_session([&] {
-    ParseSession session(*this);
-    return session.parse_top(cell);
-  });
+  ParseSession session(*this);
+  return session.parse_top(cell);
 }
 
 nb::object Parser::export_cells(bool combine) {
   CollectorPause pause;
-  nb::list cells = parse_session([&] {
+  nb::list cells;
+  {
     ParseSession session(*this);
-    nb::list tops;
-    for (const nb::object& top : access_.top_cells()) tops.append(session.parse_top(top));
-    return tops;
-  });
+    for (const nb::object& top : access_.top_cells()) cells.append(session.parse_top(top));
+  }
   nb::object result = new_record(parsed_cells_schema);
   Record& record = *as_record(result);
   record[field::instances] = instances;

@@ -21,7 +21,6 @@
 #include "tarnwick/core/depthview/layout_access.hpp"
 #include "tarnwick/core/depthview/polygon_pool.hpp"
 #include "tarnwick/core/depthview/simplify.hpp"
-#include "tarnwick/core/depthview/simplify_batch.hpp"
 
 namespace tarnwick::depthview {
 
@@ -96,10 +95,8 @@ class Parser {
   // Internal mode of the native scene path, switched on before any polygon is extracted: the
   // parse stores its polygons in a native PolygonPool instead of the Python list `instances`,
   // which then stays empty. Everything else (records, indices, maps) is as in the normal mode.
-  // Simplification runs on helper threads while the parse goes on and is completed at the end
-  // of each parse_cells / export_cells call (SimplifyBatch); the pool and any simplification
-  // error are those of simplifying polygon after polygon, and a simplification error of an
-  // earlier polygon takes precedence over a later error of the parse.
+  // Polygons are simplified one after the other as they are extracted, on the caller's thread,
+  // exactly as in the normal mode.
   void use_native_pool();
   // The native pool, or nullptr in the normal mode.
   const PolygonPool* native_pool() const { return native_pool_.get(); }
@@ -129,20 +126,12 @@ class Parser {
   nb::object pool_polygon(const Hull& hull);
   // Stores the pool polygon of `hull` in the pool of the parser's mode.
   void store_polygon(const Hull& hull);
-  // Native mode: simplifies the deferred polygons into the native pool.
-  void finish_pool();
-  // Runs one parse `body`, then finish_pool(); when `body` fails, a simplification error of the
-  // polygons it extracted replaces its error (it would have been raised first).
-  template <typename Body>
-  auto parse_session(Body&& body);
-
   LayoutAccess access_;
   Simplifier simplifier_;
   double units_per_micrometre_;
   Hull hull_;  // scratch buffer of the extraction
   Ring points_;  // scratch buffer of pool_points
   std::unique_ptr<PolygonPool> native_pool_;
-  SimplifyBatch pending_;  // native mode: scaled polygons awaiting simplification
   // Instance index per shape position of one cell layer; -1 where no polygon was extracted.
   std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>,
                      CellLayerHash>
