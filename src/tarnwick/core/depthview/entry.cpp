@@ -12,6 +12,7 @@
 #include "tarnwick/core/depthview/records.hpp"
 #include "tarnwick/core/depthview/scene_writer.hpp"
 #include "tarnwick/core/depthview/viewer.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
@@ -20,11 +21,7 @@ namespace tarnwick::depthview {
 
 namespace {
 
-bool is_instance(nb::handle value, nb::handle type) {
-  const int result = PyObject_IsInstance(value.ptr(), type.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
-}
+using host::is_instance;
 
 std::string name_of_type(nb::handle value) {
   return nb::cast<std::string>(value.type().attr("__name__"));

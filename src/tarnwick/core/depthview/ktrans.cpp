@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace tarnwick::depthview {
 
 namespace {
+
+using host::as_double;
+using host::truthy;
 constexpr long kAngleDegrees[] = {0, 90, 180, 270};
 
 // The fixed table [0, 90, 180, 270] indexed by the rotation code, as a Python list would be
@@ -18,18 +22,6 @@ constexpr long kAngleDegrees[] = {0, 90, 180, 270};
 long angle_degrees(long code) {
   if (code < -4 || code > 3) host::raise(PyExc_IndexError, "list index out of range");
   return kAngleDegrees[code < 0 ? code + 4 : code];
-}
-
-double as_double(nb::handle value) {
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw nb::python_error();
-  return result;
-}
-
-bool truthy(nb::handle value) {
-  const int result = PyObject_IsTrue(value.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
 }
 
 // Each side of a product: a single KTrans, or the elements of any iterable.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
 
@@ -9,11 +10,7 @@ namespace tarnwick::depthview {
 
 namespace {
 
-bool is_instance(nb::handle value, nb::handle type) {
-  const int result = PyObject_IsInstance(value.ptr(), type.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
-}
+using host::is_instance;
 
 }  // namespace
 

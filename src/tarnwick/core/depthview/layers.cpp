@@ -3,17 +3,14 @@
 #include "tarnwick/core/depthview/combine.hpp"
 #include "tarnwick/core/depthview/parser.hpp"
 #include "tarnwick/core/depthview/records.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 
 namespace tarnwick::depthview {
 
 namespace {
 
-bool non_empty(nb::handle collection) {
-  const Py_ssize_t size = PyObject_Length(collection.ptr());
-  if (size < 0) throw nb::python_error();
-  return size > 0;
-}
+using host::non_empty;
 
 bool has_content(nb::handle pruned) {
   const Record& record = *as_record(pruned);

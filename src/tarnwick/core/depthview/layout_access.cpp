@@ -2,12 +2,16 @@
 
 #include <nanobind/stl/string.h>
 
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace tarnwick::depthview {
 
 namespace {
+
+using host::as_double;
+using host::truthy;
 
 // Interned attribute names, made once: the per-shape calls look them up by pointer.
 struct Names {
@@ -39,18 +43,6 @@ std::int64_t as_int64(nb::handle value) {
   const long long result = PyLong_AsLongLong(value.ptr());
   if (result == -1 && PyErr_Occurred()) throw nb::python_error();
   return result;
-}
-
-double as_double(nb::handle value) {
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw nb::python_error();
-  return result;
-}
-
-bool truthy(nb::handle value) {
-  const int result = PyObject_IsTrue(value.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
 }
 
 // Calls `visit` with each item of `iterable`, asking the iterator for its next item only until it

@@ -9,27 +9,19 @@
 #include "tarnwick/core/depthview/combine.hpp"
 #include "tarnwick/core/depthview/ktrans.hpp"
 #include "tarnwick/core/depthview/records.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 
 namespace tarnwick::depthview {
 
 namespace {
 
+using host::as_double;
+using host::contains;
+
 nb::object checked(PyObject* result) {
   if (result == nullptr) throw nb::python_error();
   return nb::steal(result);
-}
-
-bool contains(nb::handle container, nb::handle key) {
-  const int result = PySequence_Contains(container.ptr(), key.ptr());
-  if (result < 0) throw nb::python_error();
-  return result == 1;
-}
-
-double as_double(nb::handle value) {
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw nb::python_error();
-  return result;
 }
 
 std::int64_t as_int64(nb::handle value) {

@@ -13,6 +13,7 @@
 #include "tarnwick/core/depthview/ktrans.hpp"
 #include "tarnwick/core/depthview/parser.hpp"
 #include "tarnwick/core/depthview/records.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
@@ -20,6 +21,8 @@
 namespace tarnwick::depthview {
 
 namespace {
+
+using host::non_empty;
 
 using Float32Array = nb::ndarray<nb::numpy, float, nb::ndim<1>>;
 
@@ -43,12 +46,6 @@ nb::dict expect_dict(nb::handle value, const char* what) {
 nb::object checked(PyObject* result) {
   if (result == nullptr) throw nb::python_error();
   return nb::steal(result);
-}
-
-bool non_empty(nb::handle collection) {
-  const Py_ssize_t size = PyObject_Length(collection.ptr());
-  if (size < 0) throw nb::python_error();
-  return size > 0;
 }
 
 nb::str join_id(nb::handle parent, nb::handle name) {
