@@ -3,6 +3,8 @@
 // reaches the caller unchanged instead of being lost or crashing the interpreter.
 #include <nanobind/nanobind.h>
 
+#include <cstdint>
+
 namespace tarnwick::host {
 
 namespace nb = nanobind;
@@ -10,6 +12,19 @@ namespace nb = nanobind;
 // Throws the pending Python error when `ok` is false.
 inline void check(bool ok) {
   if (!ok) throw nb::python_error();
+}
+
+// A new reference returned by a C-API call, or the pending Python error when it returned null.
+inline nb::object checked(PyObject* result) {
+  check(result != nullptr);
+  return nb::steal(result);
+}
+
+// int(value) as a 64-bit integer; OverflowError beyond that range.
+inline std::int64_t as_int64(nb::handle value) {
+  const long long result = PyLong_AsLongLong(value.ptr());
+  check(!(result == -1 && PyErr_Occurred()));
+  return result;
 }
 
 // isinstance(value, type)

@@ -11,6 +11,7 @@ namespace tarnwick::depthview {
 namespace {
 
 using host::as_double;
+using host::as_int64;
 using host::truthy;
 
 // Interned attribute names, made once: the per-shape calls look them up by pointer.
@@ -37,12 +38,6 @@ nb::object get_attr(nb::handle self, nb::handle name) {
   PyObject* result = PyObject_GetAttr(self.ptr(), name.ptr());
   if (result == nullptr) throw nb::python_error();
   return nb::steal(result);
-}
-
-std::int64_t as_int64(nb::handle value) {
-  const long long result = PyLong_AsLongLong(value.ptr());
-  if (result == -1 && PyErr_Occurred()) throw nb::python_error();
-  return result;
 }
 
 // Calls `visit` with each item of `iterable`, asking the iterator for its next item only until it

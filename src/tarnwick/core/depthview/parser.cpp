@@ -17,18 +17,9 @@ namespace tarnwick::depthview {
 namespace {
 
 using host::as_double;
+using host::as_int64;
+using host::checked;
 using host::contains;
-
-nb::object checked(PyObject* result) {
-  if (result == nullptr) throw nb::python_error();
-  return nb::steal(result);
-}
-
-std::int64_t as_int64(nb::handle value) {
-  const long long result = PyLong_AsLongLong(value.ptr());
-  if (result == -1 && PyErr_Occurred()) throw nb::python_error();
-  return result;
-}
 
 // The parser writes into these members through the C API, which needs their exact kinds.
 void expect_type(nb::handle value, PyTypeObject* type, const char* member) {

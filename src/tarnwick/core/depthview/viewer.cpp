@@ -22,6 +22,7 @@ namespace tarnwick::depthview {
 
 namespace {
 
+using host::checked;
 using host::non_empty;
 
 using Float32Array = nb::ndarray<nb::numpy, float, nb::ndim<1>>;
@@ -41,11 +42,6 @@ nb::dict expect_dict(nb::handle value, const char* what) {
                 std::string(what) + " must be a dict, not " + Py_TYPE(value.ptr())->tp_name);
   }
   return nb::borrow<nb::dict>(value);
-}
-
-nb::object checked(PyObject* result) {
-  if (result == nullptr) throw nb::python_error();
-  return nb::steal(result);
 }
 
 nb::str join_id(nb::handle parent, nb::handle name) {
