@@ -332,3 +332,14 @@ def test_garbage_collector_state_is_restored(layers):
     with pytest.raises(AssertionError):
         parser.to_viewer(Output.CELL)
     assert gc.isenabled()
+
+
+def test_layer_properties_without_a_name_raise_attribute_error():
+    from types import SimpleNamespace
+
+    layout = db.Layout()
+    layout.layer(1, 0)
+    layout.create_cell("T")
+    parser = ParseGDS(layout, {(1, 0): SimpleNamespace(thickness=1.0, zmin=0.0, color="#fff")})
+    with pytest.raises(AttributeError):
+        parser.get_name((1, 0))

@@ -58,7 +58,11 @@ nb::dict get_layer_properties(nb::handle layer_stack, nb::handle layer_views) {
     nb::object name = nb::none();
     if (nb::hasattr(layer_enum, "name")) name = layer_enum.attr("name");
     if (name.is_none()) name = nb::str("({}, {})").format(number, datatype);
-    layers[layer_spec] = pdk_layer(name, level.attr("thickness"), level.attr("zmin"), color);
+    // Read into objects before the call: a failing attribute lookup then raises its own error
+    // instead of surfacing as a failed argument conversion.
+    nb::object thickness = level.attr("thickness");
+    nb::object zmin = level.attr("zmin");
+    layers[layer_spec] = pdk_layer(name, thickness, zmin, color);
   }
   return layers;
 }

@@ -232,7 +232,8 @@ Parser::Parser(nb::handle layout_, nb::object layers_, double z_scale_, nb::obje
 nb::object Parser::get_name(nb::handle layer_spec) {
   if (contains(layers, layer_spec)) {
     nb::object layer = layers[layer_spec];
-    return nb::str("{} {}").format(layer.attr("name"), layer_spec);
+    nb::object name = layer.attr("name");  // read first: a missing name raises its own error
+    return nb::str("{} {}").format(name, layer_spec);
   }
   return nb::str(layer_spec);
 }
