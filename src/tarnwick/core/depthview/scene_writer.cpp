@@ -19,6 +19,11 @@ namespace {
 // message goes the Python-object path, which then decides.
 constexpr int kMaxDepth = 200;
 
+// The framing of a float32 buffer record: head, element count, middle, base64, tail.
+constexpr std::string_view kRecordHead = "{\"shape\":[";
+constexpr std::string_view kRecordMiddle = "],\"dtype\":\"float32\",\"buffer\":\"";
+constexpr std::string_view kRecordTail = "\",\"codec\":\"b64\"}";
+
 // Releases a buffer view on every path.
 struct View {
   Py_buffer view{};
@@ -89,16 +94,7 @@ void SceneWriter::write(nb::handle value, int depth, bool root) {
     return;
   }
   PyTypeObject* type = Py_TYPE(v);
-  if (type == &PyLong_Type) {
-    int overflow = 0;
-    const long long number = PyLong_AsLongLongAndOverflow(v, &overflow);
-    if (number == -1 && PyErr_Occurred()) throw nb::python_error();
-    if (overflow != 0) throw Unsupported("integer beyond 64 bits");
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out_.append(digits, end);
-    return;
-  }
+  if (type == &PyLong_Type) return write_integer(v);
   if (type == &PyFloat_Type) return write_float(v);
   if (type == &PyUnicode_Type) return write_text(v);
   if (type == &PyList_Type || type == &PyTuple_Type) {
@@ -108,17 +104,11 @@ void SceneWriter::write(nb::handle value, int depth, bool root) {
     for (Py_ssize_t i = 0; i < size; ++i) {
       if (i != 0) out_ += ',';
       PyObject* item = is_list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i);
-      if (Py_TYPE(item) == &PyLong_Type) {  // the refs lists: the common case, inline
-        int overflow = 0;
-        const long long number = PyLong_AsLongLongAndOverflow(item, &overflow);
-        if (overflow == 0 && !(number == -1 && PyErr_Occurred())) {
-          char digits[24];
-          const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-          out_.append(digits, end);
-          continue;
-        }
+      if (Py_TYPE(item) == &PyLong_Type) {  // the refs lists: the common case, directly
+        write_integer(item);
+      } else {
+        write(item, depth + 1, false);
       }
-      write(item, depth + 1, false);
     }
     out_ += ']';
     return;
@@ -143,6 +133,16 @@ void SceneWriter::write(nb::handle value, int depth, bool root) {
   if (type == ndarray_type_) return write_array(v);
   if (as_record(value) != nullptr) return write_record(value, depth, root);
   throw Unsupported("a value of another type");
+}
+
+void SceneWriter::write_integer(PyObject* number) {
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(number, &overflow);
+  if (value == -1 && PyErr_Occurred()) throw nb::python_error();
+  if (overflow != 0) throw Unsupported("integer beyond 64 bits");
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out_.append(digits, end);
 }
 
 void SceneWriter::write_record(nb::handle value, int depth, bool root) {
@@ -222,22 +222,18 @@ void SceneWriter::write_array(PyObject* array) {
 }
 
 void SceneWriter::write_buffer_record(const void* data, std::size_t bytes, std::size_t count) {
-  out_ += "{\"shape\":[";
+  out_ += kRecordHead;
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
   out_.append(digits, end);
-  out_ += "],\"dtype\":\"float32\",\"buffer\":\"";
+  out_ += kRecordMiddle;
   const std::size_t at = out_.size();
   out_.resize(at + base64::encoded_size(bytes));
   base64::encode(data, bytes, out_.data() + at);
-  out_ += "\",\"codec\":\"b64\"}";
+  out_ += kRecordTail;
 }
 
 namespace {
-
-constexpr std::string_view kRecordHead = "{\"shape\":[";
-constexpr std::string_view kRecordMiddle = "],\"dtype\":\"float32\",\"buffer\":\"";
-constexpr std::string_view kRecordTail = "\",\"codec\":\"b64\"}";
 
 std::size_t decimal_digits(std::size_t value) {
   std::size_t digits = 1;

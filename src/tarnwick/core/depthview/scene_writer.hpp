@@ -47,6 +47,7 @@ class SceneWriter {
  private:
   void write(nb::handle value, int depth, bool root);
   void write_record(nb::handle value, int depth, bool root);
+  void write_integer(PyObject* number);
   void write_text(PyObject* text);
   void write_float(PyObject* number);
   void write_array(PyObject* array);

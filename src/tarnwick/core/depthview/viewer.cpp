@@ -49,57 +49,53 @@ nb::str join_id(nb::handle parent, nb::handle name) {
 }
 
 // The placement matrices of a reference's transforms, six float32 values per placement, row by
-// row, displacements in micrometres.
+// row, displacements in micrometres, written straight into the array.
 nb::object placement_matrices(nb::handle trans, double units_per_micrometre) {
-  std::vector<std::array<double, 6>> rows;
-  for (nb::handle t : trans) {
-    KTrans* k = as_ktrans(t);
-    if (k != nullptr) {
-      rows.push_back(k->matrix(units_per_micrometre));
-      continue;
-    }
-    // Anything else offering trans_matrix() in the wrapped transformation's units.
-    nb::object m = t.attr("trans_matrix")();
-    std::array<double, 6> row{};
-    for (std::size_t r = 0; r < 2; ++r) {
-      for (std::size_t c = 0; c < 3; ++c) {
-        row[3 * r + c] = nb::cast<double>(m[nb::int_(r)][nb::int_(c)]);
+  nb::object items = checked(PySequence_Fast(trans.ptr(), "trans must be a sequence"));
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.ptr());
+  return float32_array(static_cast<std::size_t>(6 * count), [&](float* out) {
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      nb::handle t(PySequence_Fast_GET_ITEM(items.ptr(), i));
+      std::array<double, 6> row{};
+      if (KTrans* k = as_ktrans(t)) {
+        row = k->matrix(units_per_micrometre);
+      } else {
+        // Anything else offering trans_matrix() in the wrapped transformation's units.
+        nb::object m = t.attr("trans_matrix")();
+        for (std::size_t r = 0; r < 2; ++r) {
+          for (std::size_t c = 0; c < 3; ++c) {
+            row[3 * r + c] = nb::cast<double>(m[nb::int_(r)][nb::int_(c)]);
+          }
+        }
+        row[2] /= units_per_micrometre;
+        row[5] /= units_per_micrometre;
       }
-    }
-    row[2] /= units_per_micrometre;
-    row[5] /= units_per_micrometre;
-    rows.push_back(row);
-  }
-  return float32_array(rows.size() * 6, [&](float* out) {
-    for (const auto& row : rows) {
       for (double value : row) *out++ = static_cast<float>(value);
     }
   });
 }
 
-// A pool polygon (a sequence of (x, y) pairs) flattened into a float32 array x0, y0, x1, ...
+// A pool polygon (a sequence of (x, y) pairs) flattened into a float32 array x0, y0, x1, ...,
+// written straight into the array.
 nb::object flat_polygon(nb::handle polygon) {
-  nb::object points = nb::steal(PySequence_Fast(polygon.ptr(), "a polygon must be a sequence"));
-  if (!points.is_valid()) throw nb::python_error();
+  nb::object points = checked(PySequence_Fast(polygon.ptr(), "a polygon must be a sequence"));
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(points.ptr());
-  std::vector<double> values(static_cast<std::size_t>(2 * n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* point = PySequence_Fast_GET_ITEM(points.ptr(), i);
-    if (PyTuple_CheckExact(point) && PyTuple_GET_SIZE(point) == 2 &&
-        PyFloat_CheckExact(PyTuple_GET_ITEM(point, 0)) &&
-        PyFloat_CheckExact(PyTuple_GET_ITEM(point, 1))) {
-      values[2 * i] = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(point, 0));
-      values[2 * i + 1] = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(point, 1));
-      continue;
+  return float32_array(static_cast<std::size_t>(2 * n), [&](float* out) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* point = PySequence_Fast_GET_ITEM(points.ptr(), i);
+      if (PyTuple_CheckExact(point) && PyTuple_GET_SIZE(point) == 2 &&
+          PyFloat_CheckExact(PyTuple_GET_ITEM(point, 0)) &&
+          PyFloat_CheckExact(PyTuple_GET_ITEM(point, 1))) {
+        *out++ = static_cast<float>(PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(point, 0)));
+        *out++ = static_cast<float>(PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(point, 1)));
+        continue;
+      }
+      nb::handle p(point);
+      nb::object x = p[0];
+      nb::object y = p[1];
+      *out++ = static_cast<float>(nb::cast<double>(x));
+      *out++ = static_cast<float>(nb::cast<double>(y));
     }
-    nb::handle p(point);
-    nb::object x = p[0];
-    nb::object y = p[1];
-    values[2 * i] = nb::cast<double>(x);
-    values[2 * i + 1] = nb::cast<double>(y);
-  }
-  return float32_array(values.size(), [&](float* out) {
-    for (double v : values) *out++ = static_cast<float>(v);
   });
 }
 
