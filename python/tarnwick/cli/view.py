@@ -163,7 +163,7 @@ def run(args: argparse.Namespace) -> int:
 
     begin = time.perf_counter()
     json_path.parent.mkdir(parents=True, exist_ok=True)
-    json_path.write_text(content, encoding="utf-8")
+    sent[0].write(json_path)
     page_error = None
     try:
         write_page(content, html_path, title=f"{name} · tarnwick 3D view")
