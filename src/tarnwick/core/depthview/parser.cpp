@@ -167,14 +167,11 @@ class ParseSession {
         throw nb::python_error();
       }
       nb::object target_cell = nb::borrow(target);
-      CellEntry* target_entry = nullptr;
-      auto known = by_instance_index_.find(as_int64(instance.cell_index));
-      if (known != by_instance_index_.end()) {
-        target_entry = known->second;
-      } else {
-        target_entry = &entry_for(target_cell, parser_.access_.cell_index(target_cell));
-        by_instance_index_[as_int64(instance.cell_index)] = target_entry;
+      CellEntry*& cached = by_instance_index_[as_int64(instance.cell_index)];
+      if (cached == nullptr) {
+        cached = &entry_for(target_cell, parser_.access_.cell_index(target_cell));
       }
+      CellEntry* target_entry = cached;
       if (visited_.count(target_entry->index) != 0) continue;  // would close a cycle
       nb::object reference = parse(*target_entry, true);
       Record& ref = *as_record(reference);
