@@ -10,12 +10,21 @@ from __future__ import annotations
 import os
 from pathlib import Path
 
-__all__ = ["get_build_dir", "get_gds_dir", "get_log_dir", "configure", "reset"]
+__all__ = [
+    "get_build_dir",
+    "get_gds_dir",
+    "get_log_dir",
+    "get_max_placements",
+    "configure",
+    "reset",
+]
 
 BUILD_DIR_VARIABLE = "TARNWICK_BUILD_DIR"
 GDS_DIR_VARIABLE = "TARNWICK_GDS_DIR"
 LOG_DIR_VARIABLE = "TARNWICK_LOG_DIR"
 DEFAULT_BUILD_FOLDER = "tarnwick_build"
+MAX_PLACEMENTS_VARIABLE = "TARNWICK_MAX_PLACEMENTS"
+DEFAULT_MAX_PLACEMENTS = 50_000_000
 
 
 def get_build_dir() -> Path:
@@ -34,6 +43,23 @@ def get_log_dir() -> Path:
     """The directory of per-factory error logs."""
     value = os.environ.get(LOG_DIR_VARIABLE)
     return Path(value) if value else get_build_dir() / "logs"
+
+
+def get_max_placements() -> int:
+    """The most cell placements a 3D scene may hold (``TARNWICK_MAX_PLACEMENTS``, default 50
+    million): a small file can ask for billions, and a scene past this refuses to be built."""
+    value = os.environ.get(MAX_PLACEMENTS_VARIABLE, "").strip()
+    if not value:
+        return DEFAULT_MAX_PLACEMENTS
+    try:
+        limit = int(value.replace("_", ""))
+    except ValueError:
+        raise ValueError(
+            f"{MAX_PLACEMENTS_VARIABLE} must be a whole number, not {value!r}"
+        ) from None
+    if limit < 0:
+        raise ValueError(f"{MAX_PLACEMENTS_VARIABLE} must not be negative, not {limit}")
+    return limit
 
 
 def configure(

@@ -1,4 +1,4 @@
-#include "tarnwick/core/depthview/base64.hpp"
+#include "tarnwick/core/depthview/write/base64.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace base64 = tarnwick::depthview::base64;
+namespace base64 = tarnwick::depthview::write::base64;
 
 namespace {
 // A bit-by-bit encoder written straight from the definition, to compare the table encoder with.

@@ -92,12 +92,18 @@ def _size(count: int) -> str:
 
 
 class _Progress:
-    """Names each stage on stderr as it starts, with the time elapsed so far."""
+    """The report hook of depthview: names each stage on stderr as it starts, with the time
+    elapsed so far, and keeps the final report (stage seconds, counts, layout reader)."""
 
     def __init__(self) -> None:
         self.start = time.perf_counter()
+        self.final: dict = {}
 
-    def __call__(self, stage: str) -> None:
+    def __call__(self, event: dict) -> None:
+        stage = event["stage"]
+        if stage == "done":
+            self.final = event
+            return
         elapsed = time.perf_counter() - self.start
         print(
             f"  [{elapsed:7.2f} s] {_STAGE_TEXT.get(stage, stage)} …", file=sys.stderr, flush=True
@@ -142,15 +148,16 @@ def run(args: argparse.Namespace) -> int:
     )
 
     sent: list = []
+    progress = _Progress()
     communication.subscribe(sent.append)
     try:
-        report = depthview._depthview_timed(
+        depthview.depthview(
             component,
             output,
             z_scale=args.z_scale,
             curve_tolerance=args.curve_tolerance,
             exclude_layers=args.exclude,
-            progress=_Progress(),
+            report=progress,
         )
     finally:
         communication.unsubscribe(sent.append)
@@ -158,8 +165,8 @@ def run(args: argparse.Namespace) -> int:
         print(f"tarnwick view: expected one viewer message, got {len(sent)}", file=sys.stderr)
         return 1
     content: str = sent[0].content
-    seconds.update(report["seconds"])
-    counts = report["counts"]
+    seconds.update(progress.final["seconds"])
+    counts = progress.final["counts"]
 
     begin = time.perf_counter()
     json_path.parent.mkdir(parents=True, exist_ok=True)
@@ -180,7 +187,7 @@ def run(args: argparse.Namespace) -> int:
         f"  polygons: {counts['polygons']:,} distinct, {counts['placed_polygons']:,} placed; "
         f"placements: {counts['placements']:,} in {counts['parts']:,} parts"
     )
-    print(f"  message: {_size(counts['bytes'])}")
+    print(f"  message: {_size(counts['bytes'])}; layout read through {progress.final['reader']}")
     print(f"wrote {json_path} ({_size(json_path.stat().st_size)})")
     if page_error is not None:
         print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)

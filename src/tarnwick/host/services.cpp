@@ -33,15 +33,39 @@ void log(const char* level, const std::string& text) {
 }  // namespace
 
 void bind_services() {
-  for (Binding* binding :
-       {&pdk_get_pdk, &database, &callgraph, &schema, &settings, &shared_none, &logger_get_logger,
-        &brenvik, &tesselink_kcell, &ostrand, &klayout_db, &numpy, &yaml, &natsort, &orjson,
-        &inspect, &traceback, &tempfile, &pathlib, &communication_send_message, &models}) {
+  for (Binding* binding : {&pdk_get_pdk,
+                           &database,
+                           &callgraph,
+                           &schema,
+                           &settings,
+                           &shared_none,
+                           &logger_get_logger,
+                           &brenvik,
+                           &tesselink_kcell,
+                           &ostrand,
+                           &klayout_db,
+                           &numpy,
+                           &yaml,
+                           &natsort,
+                           &orjson,
+                           &inspect,
+                           &traceback,
+                           &tempfile,
+                           &pathlib,
+                           &communication_send_message,
+                           &models}) {
     binding->bind();
   }
 }
 
 nb::object get_pdk() { return pdk_get_pdk.get()(); }
+
+std::uint64_t max_placements() {
+  nb::object limit = settings.get().attr("get_max_placements")();
+  const unsigned long long value = PyLong_AsUnsignedLongLong(limit.ptr());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw nb::python_error();
+  return value;
+}
 
 void send_message(nb::handle message) { communication_send_message.get()(message); }
 

@@ -6,6 +6,7 @@
 // service's answer: the active PDK, the settings and the logger are obtained afresh at every call.
 #include <nanobind/nanobind.h>
 
+#include <cstdint>
 #include <string>
 
 #include "tarnwick/host/lazy.hpp"
@@ -28,6 +29,9 @@ nb::object reload_factories_message();
 nb::object reload_layout_message(const std::string& cell);
 nb::object depthview_message(nb::handle content);
 
+// tarnwick.settings.get_max_placements(): the most placements a 3D scene may hold.
+std::uint64_t max_placements();
+
 // --- tarnwick.core.database
 extern Binding database;
 // --- tarnwick.core.callgraph
@@ -47,14 +51,14 @@ void log_warning(const std::string& text);
 void log_error(const std::string& text);
 
 // --- component library and helpers
-extern Binding brenvik;         // the brenvik package
-extern Binding tesselink_kcell; // tesselink.kcell
-extern Binding ostrand;         // the ostrand package
-extern Binding klayout_db;      // klayout.db
-extern Binding numpy;           // numpy
-extern Binding yaml;            // PyYAML
-extern Binding natsort;         // natsort
-extern Binding orjson;          // orjson (use host::json to write JSON)
+extern Binding brenvik;          // the brenvik package
+extern Binding tesselink_kcell;  // tesselink.kcell
+extern Binding ostrand;          // the ostrand package
+extern Binding klayout_db;       // klayout.db
+extern Binding numpy;            // numpy
+extern Binding yaml;             // PyYAML
+extern Binding natsort;          // natsort
+extern Binding orjson;           // orjson (use host::json to write JSON)
 
 // --- the runtime's own modules used for introspection and files
 extern Binding inspect;    // inspect

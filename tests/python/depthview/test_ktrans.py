@@ -46,7 +46,8 @@ def test_the_wrapped_transformation_is_kept():
     t = db.Trans(1, True, 3, 4)
     k = KTrans(t)
     assert k.trans is t
-    assert KTrans("anything").trans == "anything"  # no check on the type
+    with pytest.raises(TypeError, match="KTrans wraps a KLayout Trans"):
+        KTrans("anything")
 
 
 def test_multiply_with_one_side_absent():

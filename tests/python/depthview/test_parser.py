@@ -156,7 +156,7 @@ def test_array_placements_follow_klayout_order(layers):
             2,
             4,
         ),
-        # Not a simple placement: KLayout's own simple transformations are taken.
+        # Complex placements: KLayout's complex transformations, array steps included.
         db.CellInstArray(
             child.cell_index(),
             db.ICplxTrans(2.0, 45, False, 10, 20),
@@ -170,7 +170,17 @@ def test_array_placements_follow_klayout_order(layers):
     for inst in arrays:
         top.insert(inst)
     refs = ParseGDS(ly, layers).export_cells(combine=False).cells[0].references
-    by_klayout = [[t.to_s() for t in inst.cell_inst.each_trans()] for inst in top.each_inst()]
+    by_klayout = [
+        [
+            t.to_s()
+            for t in (
+                inst.cell_inst.each_cplx_trans()
+                if inst.cell_inst.is_complex()
+                else inst.cell_inst.each_trans()
+            )
+        ]
+        for inst in top.each_inst()
+    ]
     assert [[k.trans.to_s() for k in r.trans] for r in refs] == by_klayout
     assert [r.trans_count for r in refs] == [6, 8, 4, 1]
 

@@ -57,14 +57,18 @@ double Placement::angle_degrees() const {
   return a;
 }
 
-std::array<double, 6> Placement::matrix(double units_per_micrometre) const {
-  const double a = angle_degrees() / 180.0 * std::numbers::pi;
+std::array<double, 6> affine_matrix(double angle_degrees, bool mirror, double r, double x,
+                                    double y) {
+  const double a = angle_degrees / 180.0 * std::numbers::pi;
   const double s = std::sin(a);
   const double c = std::cos(a);
-  const double m = mirror() ? -1.0 : 1.0;
-  const double r = complex ? magnification() : 1.0;
-  return {c * r, (-m) * s * r, dx / units_per_micrometre,
-          s * r, m * c * r,    dy / units_per_micrometre};
+  const double m = mirror ? -1.0 : 1.0;
+  return {c * r, (-m) * s * r, x, s * r, m * c * r, y};
+}
+
+std::array<double, 6> Placement::matrix(double units_per_micrometre) const {
+  return affine_matrix(angle_degrees(), mirror(), complex ? magnification() : 1.0,
+                       dx / units_per_micrometre, dy / units_per_micrometre);
 }
 
 bool Placement::same_as(const Placement& other) const {

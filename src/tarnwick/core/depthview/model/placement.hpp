@@ -43,16 +43,23 @@ struct Placement {
   // a complex one atan2 of sine and cosine in degrees, in [0, 360), tiny values taken as 0.
   double angle_degrees() const;
 
-  // The 2x3 matrix, row by row, ((c·r, -m·s·r, x), (s·r, m·c·r, y)) with a = angle / 180 · π,
-  // s = sin a, c = cos a (computed from the angle in degrees, not rounded), m = -1 for a mirror
-  // else 1, r = the magnification (1 for a simple placement) and (x, y) the displacement divided
-  // by `units_per_micrometre` (1 keeps the placement's own units).
+  // The placement's affine_matrix: its angle in degrees, its mirror, r = its magnification (1
+  // for a simple placement), its displacement divided by `units_per_micrometre` (1 keeps the
+  // placement's own units).
   std::array<double, 6> matrix(double units_per_micrometre = 1.0) const;
 
   // KLayout's equality: displacements equal, sine, cosine and magnification within 1e-10; both of
   // the same kind.
   bool same_as(const Placement& other) const;
 };
+
+// The 2x3 matrix, row by row, ((c·r, -m·s·r, x), (s·r, m·c·r, y)) of a rotation by
+// `angle_degrees` after an optional mirror at the x axis, magnified by r and displaced by (x, y):
+// a = angle / 180 · π (the division first), s = sin a and c = cos a not rounded (90 degrees gives
+// a cosine of about 6.1e-17), m = -1 for a mirror, else 1; with m = 1 and s = 0 the entry -m·s·r
+// is negative zero.
+std::array<double, 6> affine_matrix(double angle_degrees, bool mirror, double r, double x,
+                                    double y);
 
 // The product p × t: t applied first, then p. The result is complex when either side is, and
 // floating when either side is.
@@ -75,6 +82,12 @@ struct InstancePlacements {
   std::uint64_t count() const;
   // Appends every placement, in KLayout's order.
   void expand(std::vector<Placement>& out) const;
+};
+
+// One instance of a cell: the placed cell and its placements.
+struct Instance {
+  std::int64_t target;  // the placed cell's index
+  InstancePlacements placements;
 };
 
 }  // namespace tarnwick::depthview::model

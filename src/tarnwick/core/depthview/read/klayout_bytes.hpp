@@ -58,10 +58,10 @@ inline bool decode_polygon_hull(std::string_view data, std::vector<std::int64_t>
 inline bool decode_complex_trans(std::string_view data, bool floating, model::Placement& out) {
   using bytes_detail::read_at;
   if (data.size() != 42 || data[0] != 1 || data[1] != 0) return false;
-  const double dx = floating ? read_at<double>(data, 2)
-                             : static_cast<double>(read_at<std::int64_t>(data, 2));
-  const double dy = floating ? read_at<double>(data, 10)
-                             : static_cast<double>(read_at<std::int64_t>(data, 10));
+  const double dx =
+      floating ? read_at<double>(data, 2) : static_cast<double>(read_at<std::int64_t>(data, 2));
+  const double dy =
+      floating ? read_at<double>(data, 10) : static_cast<double>(read_at<std::int64_t>(data, 10));
   out = model::Placement::complex_from(read_at<double>(data, 18), read_at<double>(data, 26),
                                        read_at<double>(data, 34), dx, dy, floating);
   return true;

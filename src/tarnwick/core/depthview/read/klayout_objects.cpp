@@ -78,8 +78,8 @@ nb::object klayout_trans(const Placement& p) {
     return db.attr("Trans")(rotation, p.mirror(), static_cast<std::int64_t>(std::llround(p.dx)),
                             static_cast<std::int64_t>(std::llround(p.dy)));
   }
-  nb::object exact = db.attr("DCplxTrans")(p.magnification(), p.angle_degrees(), p.mirror(), p.dx,
-                                           p.dy);
+  nb::object exact =
+      db.attr("DCplxTrans")(p.magnification(), p.angle_degrees(), p.mirror(), p.dx, p.dy);
   return p.floating ? exact : db.attr("ICplxTrans")(exact);
 }
 

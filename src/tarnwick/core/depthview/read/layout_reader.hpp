@@ -53,10 +53,7 @@ struct ShapeBatch {
 // One instance of a cell: the placed cell and its placements. A simple instance (and a regular
 // array of simple placements) has simple placements; a complex one (magnification or a free angle)
 // has complex placements, as KLayout's each_cplx_trans gives them.
-struct InstanceInfo {
-  std::int64_t target;  // the placed cell's index
-  model::InstancePlacements placements;
-};
+using InstanceInfo = model::Instance;
 
 class LayoutReader {
  public:

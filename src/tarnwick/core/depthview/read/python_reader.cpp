@@ -83,7 +83,8 @@ std::vector<LayerInfo> PythonReader::layers() {
   std::vector<LayerInfo> result;
   each(layout_.attr("layer_indices")(), [&](nb::handle index) {
     nb::object info = layout_.attr("get_info")(index);
-    result.push_back({as_int64(index), as_int64(info.attr("layer")), as_int64(info.attr("datatype"))});
+    result.push_back(
+        {as_int64(index), as_int64(info.attr("layer")), as_int64(info.attr("datatype"))});
   });
   return result;
 }

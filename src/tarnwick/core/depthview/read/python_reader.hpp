@@ -34,9 +34,10 @@ class PythonReader final : public LayoutReader {
   // Returns the number of points.
   std::uint32_t polygon_hull(nb::handle polygon, std::vector<std::int64_t>& coordinates);
 
- private:
+  // The KLayout cell object of a cell index.
   nb::handle cell_object(std::int64_t cell);
 
+ private:
   nb::object layout_;
   bool polygon_bytes_;  // Polygon.to_bytes is offered by this KLayout
   bool trans_bytes_;    // ICplxTrans.to_bytes is offered by this KLayout

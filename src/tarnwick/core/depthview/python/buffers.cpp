@@ -1,0 +1,173 @@
+#include "tarnwick/core/depthview/python/buffers.hpp"
+
+#include <deque>
+#include <string>
+
+#include "tarnwick/core/depthview/write/base64.hpp"
+#include "tarnwick/host/errors.hpp"
+#include "tarnwick/host/services.hpp"
+
+namespace tarnwick::depthview::python {
+
+namespace {
+
+// What the walk needs to know about one numpy dtype. Builtin dtypes are singletons, so a handful
+// of entries covers a whole scene and the Python attribute look-ups happen once per dtype.
+struct DtypeInfo {
+  nb::object dtype;  // keeps the dtype alive while its pointer is the cache key
+  nb::object name;   // numpy's name of the element type, e.g. "float32"
+  bool numeric = false;
+  bool native = true;  // element bytes in the machine's byte order
+};
+
+// The records of one walk share these objects; every record gets its own map, shape tuple and
+// buffer text.
+class Walker {
+ public:
+  Walker() {
+    nb::handle numpy = host::numpy.resolved();
+    ndarray_ = nb::borrow(numpy.attr("ndarray"));
+    ascontiguousarray_ = nb::borrow(numpy.attr("ascontiguousarray"));
+    key_shape_ = nb::str("shape");
+    key_dtype_ = nb::str("dtype");
+    key_buffer_ = nb::str("buffer");
+    key_codec_ = nb::str("codec");
+    codec_ = nb::str("b64");
+  }
+
+  // A new reference to the converted value.
+  nb::object walk(nb::handle obj) {
+    PyObject* raw = obj.ptr();
+    if (PyObject_TypeCheck(raw, reinterpret_cast<PyTypeObject*>(ndarray_.ptr()))) {
+      const DtypeInfo& info = dtype_info(obj);
+      if (info.numeric) return buffer_record(obj, info);
+      return nb::borrow(obj);
+    }
+    const bool is_list = PyList_Check(raw);
+    if (is_list || PyTuple_Check(raw)) {
+      Guard guard;
+      const Py_ssize_t size = is_list ? PyList_GET_SIZE(raw) : PyTuple_GET_SIZE(raw);
+      nb::object result = nb::steal(PyList_New(size));
+      if (!result.is_valid()) throw nb::python_error();
+      for (Py_ssize_t i = 0; i < size; ++i) {
+        // A list may be changed by Python code run during the walk (a dtype look-up); re-read it.
+        if (is_list && i >= PyList_GET_SIZE(raw)) {
+          host::raise(PyExc_RuntimeError, "list changed size during numpy_to_buffer_json");
+        }
+        nb::handle item = is_list ? PyList_GET_ITEM(raw, i) : PyTuple_GET_ITEM(raw, i);
+        nb::object converted = walk(nb::borrow(item));
+        PyList_SET_ITEM(result.ptr(), i, converted.release().ptr());
+      }
+      return result;
+    }
+    if (PyDict_Check(raw)) {
+      Guard guard;
+      nb::object result = nb::steal(PyDict_New());
+      if (!result.is_valid()) throw nb::python_error();
+      // Snapshot the items first: the walk may run Python code, which must not see a dict being
+      // iterated by PyDict_Next.
+      nb::object items = nb::steal(PyDict_Items(raw));
+      if (!items.is_valid()) throw nb::python_error();
+      const Py_ssize_t size = PyList_GET_SIZE(items.ptr());
+      for (Py_ssize_t i = 0; i < size; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.ptr(), i);
+        nb::object converted = walk(PyTuple_GET_ITEM(pair, 1));
+        if (PyDict_SetItem(result.ptr(), PyTuple_GET_ITEM(pair, 0), converted.ptr()) != 0) {
+          throw nb::python_error();
+        }
+      }
+      return result;
+    }
+    return nb::borrow(obj);
+  }
+
+ private:
+  // Deep trees (or a list that contains itself) end in RecursionError, never in a stack overflow.
+  struct Guard {
+    Guard() {
+      if (Py_EnterRecursiveCall(" in numpy_to_buffer_json") != 0) throw nb::python_error();
+    }
+    ~Guard() { Py_LeaveRecursiveCall(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+  };
+
+  const DtypeInfo& dtype_info(nb::handle array) {
+    nb::object dtype = array.attr("dtype");
+    for (const DtypeInfo& info : dtypes_) {
+      if (info.dtype.is(dtype)) return info;
+    }
+    DtypeInfo info;
+    info.dtype = dtype;
+    const std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+    // Booleans, signed and unsigned integers, floats and complex numbers: plain numbers in memory.
+    info.numeric = kind.size() == 1 && std::string("biufc").find(kind[0]) != std::string::npos;
+    info.native = nb::cast<bool>(dtype.attr("isnative"));
+    info.name = nb::borrow(dtype.attr("name"));
+    if (!info.native) info.name = nb::borrow(dtype.attr("newbyteorder")(nb::str("=")).attr("name"));
+    dtypes_.push_back(std::move(info));
+    return dtypes_.back();
+  }
+
+  // The buffer record of a numeric array: encodes its memory, copying it once when it is not
+  // row-major contiguous or not in native byte order.
+  nb::object buffer_record(nb::handle array, const DtypeInfo& info) {
+    nb::object source = nb::borrow(array);
+    if (!info.native) {
+      nb::object native = info.dtype.attr("newbyteorder")(nb::str("="));
+      source = array.attr("astype")(native, nb::arg("order") = "C");
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(source.ptr(), &view, PyBUF_RECORDS_RO) != 0) throw nb::python_error();
+    if (!PyBuffer_IsContiguous(&view, 'C')) {
+      PyBuffer_Release(&view);
+      source = ascontiguousarray_(source);
+      if (PyObject_GetBuffer(source.ptr(), &view, PyBUF_RECORDS_RO) != 0) {
+        throw nb::python_error();
+      }
+    }
+    const Py_ssize_t bytes = view.len;
+    const Py_ssize_t count = view.itemsize > 0 ? bytes / view.itemsize : 0;
+    const std::size_t text_size = write::base64::encoded_size(static_cast<std::size_t>(bytes));
+    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(text_size), 127);
+    if (text == nullptr) {
+      PyBuffer_Release(&view);
+      throw nb::python_error();
+    }
+    write::base64::encode(view.buf, static_cast<std::size_t>(bytes),
+                          reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text)));
+    PyBuffer_Release(&view);
+    nb::object buffer = nb::steal(text);
+
+    nb::object shape = nb::steal(PyTuple_New(1));
+    if (!shape.is_valid()) throw nb::python_error();
+    PyTuple_SET_ITEM(shape.ptr(), 0, PyLong_FromSsize_t(count));
+
+    nb::object record = nb::steal(PyDict_New());
+    if (!record.is_valid() || PyDict_SetItem(record.ptr(), key_shape_.ptr(), shape.ptr()) != 0 ||
+        PyDict_SetItem(record.ptr(), key_dtype_.ptr(), info.name.ptr()) != 0 ||
+        PyDict_SetItem(record.ptr(), key_buffer_.ptr(), buffer.ptr()) != 0 ||
+        PyDict_SetItem(record.ptr(), key_codec_.ptr(), codec_.ptr()) != 0) {
+      throw nb::python_error();
+    }
+    return record;
+  }
+
+  nb::object ndarray_, ascontiguousarray_;
+  nb::object key_shape_, key_dtype_, key_buffer_, key_codec_, codec_;
+  std::deque<DtypeInfo> dtypes_;  // deque: references stay valid as it grows
+};
+
+}  // namespace
+
+nb::object numpy_to_buffer_json(nb::handle value) {
+  Walker walker;
+  nb::object result = walker.walk(value);
+  if (!result.is_none() && !PyDict_Check(result.ptr())) {
+    host::raise(PyExc_TypeError, std::string("numpy_to_buffer_json expects a dict, got ") +
+                                     Py_TYPE(value.ptr())->tp_name);
+  }
+  return result;
+}
+
+}  // namespace tarnwick::depthview::python
