@@ -5,8 +5,8 @@ from __future__ import annotations
 
 from collections import Counter
 
-import klayout.db as db
 import pytest
+from klayout import db
 
 from tarnwick.core.depthview import KTrans, Output, ParseGDS, Reference
 

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-import klayout.db as db
+from klayout import db
 
 from tarnwick.core.depthview import Cell, Output, ParseGDS, Reference
 

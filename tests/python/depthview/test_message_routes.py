@@ -23,6 +23,7 @@ from tarnwick.core import depthview as dv
 from tarnwick.core.depthview import Output, ParseGDS, PdkLayer, numpy_to_buffer_json
 
 from .conftest import demo_layout, pdk_layers, random_layout
+from .test_free_angles import complex_layout
 
 BENCH = Path(__file__).resolve().parents[3] / "bench"
 sys.path.insert(0, str(BENCH))
@@ -75,7 +76,7 @@ def test_layouts(output, tmp_path):
     generated = read(layout_generator.generate_gds(600, tmp_path / "gen.gds", 3))
     other_unit = demo_layout()
     other_unit.dbu = 0.005
-    layouts = [demo_layout(), generated, other_unit] + [
+    layouts = [demo_layout(), generated, other_unit, complex_layout(1), complex_layout(2)] + [
         random_layout(seed, levels=4, tops=3) for seed in range(4)
     ]
     for layout in layouts:

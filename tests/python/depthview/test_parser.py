@@ -5,12 +5,12 @@ from __future__ import annotations
 import math
 import random
 
-import klayout.db as db
 import pytest
+from klayout import db
 
 from tarnwick.core.depthview import Cell, KTrans, Output, ParseGDS, PdkLayer, Reference
 
-from .conftest import M1, UNKNOWN, WG, demo_layout, pdk_layers
+from .conftest import M1, UNKNOWN, WG, demo_layout
 
 
 def hull_um(polygon, dbu=0.001):

@@ -4,10 +4,10 @@ from __future__ import annotations
 
 from collections import Counter
 
-import klayout.db as db
 import numpy as np
 import orjson
 import pytest
+from klayout import db
 
 from tarnwick.core import shared
 from tarnwick.core.depthview import (
@@ -16,7 +16,6 @@ from tarnwick.core.depthview import (
     ParseGDS,
     Part,
     Parts,
-    PdkLayer,
     Shape,
     ViewerData,
 )
