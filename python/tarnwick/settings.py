@@ -15,6 +15,7 @@ __all__ = [
     "get_gds_dir",
     "get_log_dir",
     "get_max_placements",
+    "get_max_message_bytes",
     "configure",
     "reset",
 ]
@@ -25,6 +26,8 @@ LOG_DIR_VARIABLE = "TARNWICK_LOG_DIR"
 DEFAULT_BUILD_FOLDER = "tarnwick_build"
 MAX_PLACEMENTS_VARIABLE = "TARNWICK_MAX_PLACEMENTS"
 DEFAULT_MAX_PLACEMENTS = 50_000_000
+MAX_MESSAGE_BYTES_VARIABLE = "TARNWICK_MAX_MESSAGE_BYTES"
+DEFAULT_MAX_MESSAGE_BYTES = 4 << 30
 
 
 def get_build_dir() -> Path:
@@ -45,21 +48,29 @@ def get_log_dir() -> Path:
     return Path(value) if value else get_build_dir() / "logs"
 
 
-def get_max_placements() -> int:
-    """The most cell placements a 3D scene may hold (``TARNWICK_MAX_PLACEMENTS``, default 50
-    million): a small file can ask for billions, and a scene past this refuses to be built."""
-    value = os.environ.get(MAX_PLACEMENTS_VARIABLE, "").strip()
+def _limit(variable: str, default: int) -> int:
+    value = os.environ.get(variable, "").strip()
     if not value:
-        return DEFAULT_MAX_PLACEMENTS
+        return default
     try:
         limit = int(value.replace("_", ""))
     except ValueError:
-        raise ValueError(
-            f"{MAX_PLACEMENTS_VARIABLE} must be a whole number, not {value!r}"
-        ) from None
+        raise ValueError(f"{variable} must be a whole number, not {value!r}") from None
     if limit < 0:
-        raise ValueError(f"{MAX_PLACEMENTS_VARIABLE} must not be negative, not {limit}")
+        raise ValueError(f"{variable} must not be negative, not {limit}")
     return limit
+
+
+def get_max_placements() -> int:
+    """The most cell placements a 3D scene may hold (``TARNWICK_MAX_PLACEMENTS``, default 50
+    million): a small file can ask for billions, and a scene past this refuses to be built."""
+    return _limit(MAX_PLACEMENTS_VARIABLE, DEFAULT_MAX_PLACEMENTS)
+
+
+def get_max_message_bytes() -> int:
+    """The most bytes the names and ids of a 3D scene may take (``TARNWICK_MAX_MESSAGE_BYTES``,
+    default 4 GiB): ids grow with the square of a hierarchy's depth."""
+    return _limit(MAX_MESSAGE_BYTES_VARIABLE, DEFAULT_MAX_MESSAGE_BYTES)
 
 
 def configure(

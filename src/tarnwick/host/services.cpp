@@ -60,12 +60,17 @@ void bind_services() {
 
 nb::object get_pdk() { return pdk_get_pdk.get()(); }
 
-std::uint64_t max_placements() {
-  nb::object limit = settings.get().attr("get_max_placements")();
+namespace {
+std::uint64_t setting_limit(const char* getter) {
+  nb::object limit = settings.get().attr(getter)();
   const unsigned long long value = PyLong_AsUnsignedLongLong(limit.ptr());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw nb::python_error();
   return value;
 }
+}  // namespace
+
+std::uint64_t max_placements() { return setting_limit("get_max_placements"); }
+std::uint64_t max_message_bytes() { return setting_limit("get_max_message_bytes"); }
 
 void send_message(nb::handle message) { communication_send_message.get()(message); }
 

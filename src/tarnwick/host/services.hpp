@@ -31,6 +31,8 @@ nb::object depthview_message(nb::handle content);
 
 // tarnwick.settings.get_max_placements(): the most placements a 3D scene may hold.
 std::uint64_t max_placements();
+// tarnwick.settings.get_max_message_bytes(): the most bytes a 3D scene's names and ids may take.
+std::uint64_t max_message_bytes();
 
 // --- tarnwick.core.database
 extern Binding database;

@@ -56,6 +56,17 @@ void count(const Tree& tree, const View& view, StageReport& report) {
 template <class View, class Tree>
 nb::str encode(const View& view, const Tree& tree, const python::LayerTable& layers,
                const model::PolygonPool& pool, double units_per_micrometre, StageReport& report) {
+  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::max_message_bytes(),
+                         [&](const typename Tree::Node& node) -> std::uint64_t {
+                           switch (node.kind) {
+                             case Tree::Kind::cell:
+                               return view.cell(node.source).name.size();
+                             case Tree::Kind::components:
+                               return 10;
+                             default:
+                               return layers.name_size(node.layer);
+                           }
+                         });
   count(tree, view, report);
   const std::vector<write::LayerValues> values = layers.message_values();
   nb::bytes config = host::json::dumps_bytes(viewer_config(), host::json::Style::compact);

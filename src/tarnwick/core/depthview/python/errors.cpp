@@ -44,6 +44,8 @@ void translate(const std::exception_ptr& error, void*) {
     set_key_error(nb::str(nb::int_(e.index)));
   } catch (const transform::RecursiveTree& e) {
     PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const write::SceneTooLarge& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const transform::TooManyPlacements& e) {
     PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const model::CoordinateRangeError& e) {

@@ -50,6 +50,10 @@ class LayerTable final : public write::LayerLookup {
     nb::object height;
   };
   const Values& values(std::uint32_t slot) const { return values_[slot]; }
+  // The length of a layer's name (in characters).
+  std::uint64_t name_size(std::uint32_t slot) const {
+    return static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(values_[slot].name.ptr()));
+  }
 
   // What the message shows of every layer found so far, by slot: names as UTF-8 text and colours
   // as JSON text. Errors of layers that are excluded do not arise; those of others are the JSON

@@ -6,6 +6,7 @@
 
 #include "tarnwick/core/depthview/python/records.hpp"
 #include "tarnwick/host/checked.hpp"
+#include "tarnwick/host/services.hpp"
 
 namespace tarnwick::depthview::python {
 
@@ -47,6 +48,19 @@ nb::object float32_array(std::size_t size, const std::function<void(float*)>& fi
 
 nb::object scene_records(const RecordViewerTree& tree, RecordView& view, const LayerTable& layers,
                          nb::handle instances, double units_per_micrometre) {
+  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::max_message_bytes(),
+                         [&](const Tree::Node& node) -> std::uint64_t {
+                           switch (node.kind) {
+                             case Tree::Kind::cell: {
+                               nb::object name = nb::str(nb::handle(node.source).attr("name"));
+                               return static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(name.ptr()));
+                             }
+                             case Tree::Kind::components:
+                               return 10;
+                             default:
+                               return layers.name_size(node.layer);
+                           }
+                         });
   nb::kwargs root_fields;
   root_fields["name"] = tree.by_layer ? "Layers" : "Cells";
   root_fields["id"] = tree.by_layer ? "/Layers" : "/Cells";

@@ -70,6 +70,42 @@ struct ViewerTree {
   }
 };
 
+// A scene whose text would take more bytes than allowed.
+struct SceneTooLarge : std::length_error {
+  SceneTooLarge(std::uint64_t bytes, std::uint64_t limit)
+      : std::length_error("the scene's text would take about " + std::to_string(bytes >> 20) +
+                          " MiB in its node names and ids alone, more than the limit of " +
+                          std::to_string(limit >> 20) +
+                          " MiB; set TARNWICK_MAX_MESSAGE_BYTES to a higher number to show it "
+                          "anyway"),
+        bytes(bytes),
+        limit(limit) {}
+  std::uint64_t bytes, limit;
+};
+
+// Throws SceneTooLarge when the names and ids of the tree's nodes would take more than `limit`
+// bytes of text (with a few hundred bytes of fields per node). A node's id is its parent's id,
+// "/" and its name, so the ids of a deep tree grow with the square of its depth: a chain of
+// 100,000 cells would need tens of gigabytes. `name_size(node)` is the length of a node's name.
+template <class Tree, class NameSize>
+void check_text_size(const Tree& tree, std::uint64_t root_id_size, std::uint64_t limit,
+                     NameSize&& name_size) {
+  constexpr std::uint64_t kFieldsPerNode = 256;
+  std::uint64_t total = 0;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> stack;  // node, its parent's id size
+  for (const std::uint32_t root : tree.roots) stack.emplace_back(root, root_id_size);
+  while (!stack.empty()) {
+    const auto [index, parent_size] = stack.back();
+    stack.pop_back();
+    const auto& node = tree.nodes[index];
+    const std::uint64_t name = name_size(node);
+    const std::uint64_t id = parent_size + 1 + name;
+    total += id + name + kFieldsPerNode;
+    if (total > limit) throw SceneTooLarge(total, limit);
+    for (const std::uint32_t child : node.children) stack.emplace_back(child, id);
+  }
+}
+
 // The by-cell tree of the top cells `tops`. UnknownLayer for a layer that `layers` lacks.
 template <class View>
 ViewerTree<typename View::Node, typename View::List> by_cell(
