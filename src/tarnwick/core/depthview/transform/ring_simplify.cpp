@@ -133,12 +133,10 @@ RingRefusal RingSimplifier::simplify(std::span<const Point> ring, double toleran
   if (huge) return RingRefusal::huge_coordinates;
 
   const auto last = static_cast<std::uint32_t>(size - 1);
-  input_.reset();
+  input_.assign(last, [&](std::uint32_t k) { return SegmentBox::of(ring[k], ring[k + 1]); });
   QuadtreePadding input_padding;
   for (std::uint32_t k = 0; k < last; ++k) {
-    const SegmentBox box = SegmentBox::of(ring[k], ring[k + 1]);
-    if (!input_padding.insert(box)) return RingRefusal::index_padding;
-    input_.append(box);
+    if (!input_padding.insert(input_.box(k))) return RingRefusal::index_padding;
   }
   output_.reset();
   output_start_.clear();

@@ -49,6 +49,18 @@ class SegmentIndex {
 
   std::uint32_t size() const { return static_cast<std::uint32_t>(boxes_[0].size()); }
 
+  // Replaces the contents by `count` segments, segment k with bounding box `box_of(k)`.
+  template <class BoxOf>
+  void assign(std::uint32_t count, BoxOf&& box_of) {
+    boxes_[0].resize(count);
+    live_[0].assign(count, 1);
+    for (std::uint32_t k = 0; k < count; ++k) boxes_[0][k] = box_of(k);
+    levels_ = 1;
+    while (levels_ < kLevels && boxes_[levels_ - 1].size() > (1u << kShift)) add_level();
+  }
+
+  const SegmentBox& box(std::uint32_t index) const { return boxes_[0][index]; }
+
   // Appends segment number size() with bounding box `box`.
   void append(const SegmentBox& box) {
     const auto index = static_cast<std::uint32_t>(boxes_[0].size());
