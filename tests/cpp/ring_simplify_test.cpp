@@ -15,10 +15,19 @@
 #include "tarnwick/core/depthview/transform/orientation_index.hpp"
 
 using namespace tarnwick::testing;
+using tarnwick::depthview::matches_geos_version;
 using tarnwick::depthview::RingSimplifier;
 using tarnwick::depthview::simplify_ring;
 using Point2 = std::array<double, 2>;
 using Ring = std::vector<std::array<double, 2>>;
+
+TEST(RingSimplify, DecidesOnlyForTheGeosItWasCheckedAgainst) {
+  EXPECT_TRUE(matches_geos_version(GEOSversion())) << "re-check against " << GEOSversion();
+  EXPECT_TRUE(matches_geos_version("3.11.1"));
+  EXPECT_FALSE(matches_geos_version("3.11.10-CAPI-1.17.1"));
+  EXPECT_FALSE(matches_geos_version("3.12.1-CAPI-1.18.1"));
+  EXPECT_FALSE(matches_geos_version("3.11"));
+}
 
 TEST(RingSimplify, EqualsGeosOnGeneratedRings) {
   // The first rings of the seed the full run uses; every answer must be GEOS's, point for point,

@@ -99,6 +99,12 @@ std::string_view refusal_name(RingRefusal refusal) {
   return "unknown";
 }
 
+bool matches_geos_version(std::string_view geos_version) {
+  constexpr std::string_view checked = "3.11.1";
+  return geos_version.substr(0, checked.size()) == checked &&
+         (geos_version.size() == checked.size() || geos_version[checked.size()] == '-');
+}
+
 bool RingSimplifier::has_bad_intersection(std::span<const Point> ring, std::uint32_t i,
                                           std::uint32_t j) const {
   const Point& a = ring[i];

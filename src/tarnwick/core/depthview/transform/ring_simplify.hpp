@@ -64,6 +64,11 @@ class RingSimplifier {
   std::vector<Section> sections_;  // pending sections, the next one last
 };
 
+// Whether the native simplification decides what the GEOS with version text `geos_version`
+// (GEOSversion(), for example "3.11.1-CAPI-1.17.1") decides: 3.11.1, the version it was checked
+// against, only. A caller linked to any other GEOS should leave every ring to GEOS.
+bool matches_geos_version(std::string_view geos_version);
+
 // Decides GEOS's topology-preserving simplification of one polygon shell natively, with a
 // thread-local RingSimplifier. Returns true and fills `kept` as RingSimplifier::simplify does
 // when the result is decided; returns false when GEOS must decide.
