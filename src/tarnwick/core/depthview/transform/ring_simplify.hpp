@@ -15,7 +15,11 @@
 // coordinates so large that GEOS's products overflow, sections whose distances are all NaN, and
 // the rare ring whose axis-parallel segment GEOS's quadtree could fail to find because of the
 // way it pads zero-width boxes. With GEOS 3.12 and later the result can differ (those versions
-// may also drop the ring's first point); this decides 3.11's.
+// may also drop the ring's first point); this decides 3.11's (see matches_geos_version).
+//
+// Build ring_simplify.cpp with -ffp-contract=off and TARNWICK_FP_CONTRACT_OFF defined: GEOS's
+// rounding is only repeated when no multiply-add is fused (without the definition, a build with
+// FMA instructions enabled refuses every ring).
 #include <array>
 #include <cstdint>
 #include <span>
