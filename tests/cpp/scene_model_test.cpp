@@ -174,7 +174,12 @@ TEST(Simplifier, KeptIndicesMatchGeosWithAndWithoutTheFastPath) {
         failed_reference = true;
       }
       ASSERT_EQ(failed_fast, failed_reference);
-      if (!failed_fast) ASSERT_EQ(a, b) << i << " " << tolerance;
+      if (failed_fast) continue;
+      // The same points (a ring may repeat a point, so indices may differ for equal points).
+      ASSERT_EQ(a.size(), b.size()) << i << " " << tolerance;
+      for (std::size_t k = 0; k < a.size(); ++k) {
+        ASSERT_EQ(fast.shell()[a[k]], reference.shell()[b[k]]) << i << " " << tolerance;
+      }
     }
   }
 }

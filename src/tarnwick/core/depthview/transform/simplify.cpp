@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "tarnwick/core/depthview/transform/simplify_shortcut.hpp"
+#include "tarnwick/core/depthview/transform/ring_simplify.hpp"
 
 namespace tarnwick::depthview::transform {
 
@@ -23,6 +23,12 @@ struct GeometryDeleter {
   void operator()(GEOSGeometry* geometry) const { GEOSGeom_destroy_r(context, geometry); }
 };
 using Geometry = std::unique_ptr<GEOSGeometry, GeometryDeleter>;
+
+// Whether the native simplification decides what the linked GEOS decides.
+bool native_matches_geos() {
+  static const bool matches = matches_geos_version(GEOSversion());
+  return matches;
+}
 
 }  // namespace
 
@@ -45,9 +51,8 @@ void Simplifier::simplify(const Ring& points, double tolerance, std::vector<std:
     throw SimplifyError(SimplifyError::Kind::invalid_ring,
                         "A linearring requires at least 4 coordinates.");
   }
-  if (fast_path_ && !shell_.empty() && keeps_every_point(shell_, tolerance)) {
-    for (std::uint32_t i = 0; i < shell_.size(); ++i) kept.push_back(i);
-    return;
+  if (fast_path_ && !shell_.empty() && native_matches_geos()) {
+    if (native_.simplify(shell_, tolerance, kept) == RingRefusal::none) return;
   }
   simplify_with_geos(tolerance, kept);
 }

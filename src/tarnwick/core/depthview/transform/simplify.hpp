@@ -3,8 +3,9 @@
 //
 // Douglas-Peucker simplification constrained so that the result stays a valid polygon without
 // self-intersections, exactly as GEOS's GEOSTopologyPreserveSimplify does it (the GEOS version
-// the module links is the reference). Rings whose result is decided without GEOS skip it; GEOS
-// decides the rest. Each Simplifier owns its own reentrant GEOS context and is used on one thread.
+// the module links is the reference). The native simplification (ring_simplify.hpp) decides
+// almost every ring without building a GEOS geometry; GEOS decides the rest. Each Simplifier
+// owns its own reentrant GEOS context and is used on one thread.
 //
 // The result is a subsequence of the input points, so it is returned as the indices of the points
 // kept.
@@ -13,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tarnwick/core/depthview/transform/ring_simplify.hpp"
 
 namespace tarnwick::depthview::transform {
 
@@ -44,8 +47,8 @@ class Simplifier {
   // SimplifyError as above; std::invalid_argument for coordinates that are not finite.
   void simplify(const Ring& points, double tolerance, std::vector<std::uint32_t>& kept);
 
-  // Whether rings decided without GEOS skip it (on by default). Off, every ring goes through
-  // GEOS, the reference.
+  // Whether rings the native simplification decides skip GEOS (on by default). Off, every ring
+  // goes through GEOS, the reference.
   void set_fast_path(bool on) { fast_path_ = on; }
 
   // The closed shell of the last call.
@@ -58,6 +61,7 @@ class Simplifier {
   std::string message_;
   Ring shell_;   // the closed input ring
   Ring result_;  // GEOS's output ring
+  RingSimplifier native_;
   bool fast_path_ = true;
 };
 
