@@ -13,7 +13,7 @@ cmake --build build/cpp-tests --target tarnwick_cpp_tests
 # KLayout's Python API. Both must give the same viewer messages: the whole suite runs with the
 # default reader, then the tests that send messages run again through the Python API, and every
 # message of a test logged in both runs must be the same.
-logs=build/message-logs
+logs="$PWD/build/message-logs"
 rm -rf "$logs" && mkdir -p "$logs"
 echo "== Python tests"
 TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "$@"

@@ -147,10 +147,11 @@ def message_log(request):
     """With TARNWICK_MESSAGE_LOG naming a file, appends one line per test that sends viewer
     messages: the test and the SHA-256 of each message's content, in sending order. Two runs of
     the same tests (for example with and without direct KLayout access) must log the same."""
-    path = os.environ.get("TARNWICK_MESSAGE_LOG")
-    if not path:
+    if not os.environ.get("TARNWICK_MESSAGE_LOG"):
         yield
         return
+    # Relative to where pytest was started: tests run in folders of their own.
+    path = request.config.invocation_params.dir / os.environ["TARNWICK_MESSAGE_LOG"]
     sent: list[str] = []
 
     def record(message) -> None:

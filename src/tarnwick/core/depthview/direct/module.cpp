@@ -38,6 +38,8 @@ LayoutReader* open_reader(PyObject* layout, std::string* why_not) {
     *why_not = error.what();
   } catch (const std::exception& error) {
     *why_not = error.what();
+  } catch (...) {  // KLayout's own exceptions are no std::exception
+    *why_not = "KLayout failed to make the reader";
   }
   PyErr_Clear();
   return nullptr;
