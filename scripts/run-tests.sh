@@ -9,5 +9,20 @@ cmake -S . -B build/cpp-tests -G Ninja -DTARNWICK_BUILD_TESTS=ON \
 cmake --build build/cpp-tests --target tarnwick_cpp_tests
 (cd build/cpp-tests && ctest --output-on-failure)
 
+# The scene reads layouts through KLayout's own C++ classes where that module is built, else through
+# KLayout's Python API. Both must give the same viewer messages: the whole suite runs with the
+# default reader, then the tests that send messages run again through the Python API, and every
+# message of a test logged in both runs must be the same.
+logs="$PWD/build/message-logs"
+rm -rf "$logs" && mkdir -p "$logs"
 echo "== Python tests"
-.venv/bin/python -m pytest "$@"
+TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "$@"
+
+echo "== viewer messages through KLayout's Python API"
+TARNWICK_KLAYOUT_DIRECT=0 TARNWICK_MESSAGE_LOG="$logs/python-api.jsonl" .venv/bin/python -m pytest -q \
+  tests/python/depthview/test_entry.py tests/python/depthview/test_view_cli.py
+status=0
+.venv/bin/python scripts/compare-message-logs.py "$logs/default.jsonl" "$logs/python-api.jsonl" \
+  || status=$?
+# 2: the first run (a selection of tests) logged none of these: nothing to compare.
+if [ "$status" -eq 1 ]; then exit 1; fi

@@ -28,6 +28,13 @@ fi
 echo "== installing Python packages"
 .venv/bin/python -m pip install -q --upgrade pip
 .venv/bin/python -m pip install -q "scikit-build-core>=0.10" "nanobind>=2.4" ninja
+# KLayout first: the build reads its C++ headers from the sdist of exactly the installed version.
+klayout_requirement=$(.venv/bin/python -c '
+import tomllib
+dependencies = tomllib.load(open("pyproject.toml", "rb"))["project"]["dependencies"]
+print(next(d for d in dependencies if d.split(">")[0].split("=")[0].strip() == "klayout"))')
+.venv/bin/python -m pip install -q "$klayout_requirement"
+bash scripts/fetch-klayout-headers.sh
 .venv/bin/python -m pip install -q --no-build-isolation -Ceditable.rebuild=true -e ".[test]"
 
 if [ -f viewer/package.json ]; then

@@ -2,11 +2,16 @@
 
 from __future__ import annotations
 
+import hashlib
+import json
+import os
 import random
 from collections import Counter
 
 import pytest
 from klayout import db
+
+from tarnwick.core import communication
 
 from tarnwick.core.depthview import PdkLayer
 
@@ -135,3 +140,29 @@ def flattened(layout: db.Layout, spec: tuple) -> Counter:
 @pytest.fixture
 def layers():
     return pdk_layers()
+
+
+@pytest.fixture(autouse=True)
+def message_log(request):
+    """With TARNWICK_MESSAGE_LOG naming a file, appends one line per test that sends viewer
+    messages: the test and the SHA-256 of each message's content, in sending order. Two runs of
+    the same tests (for example with and without direct KLayout access) must log the same."""
+    if not os.environ.get("TARNWICK_MESSAGE_LOG"):
+        yield
+        return
+    # Relative to where pytest was started: tests run in folders of their own.
+    path = request.config.invocation_params.dir / os.environ["TARNWICK_MESSAGE_LOG"]
+    sent: list[str] = []
+
+    def record(message) -> None:
+        if isinstance(getattr(message, "content", None), str):
+            sent.append(hashlib.sha256(message.content.encode()).hexdigest())
+
+    communication.subscribe(record)
+    try:
+        yield
+    finally:
+        communication.unsubscribe(record)
+    if sent:
+        with open(path, "a", encoding="utf-8") as log:
+            log.write(json.dumps({"test": request.node.nodeid, "messages": sent}) + "\n")
