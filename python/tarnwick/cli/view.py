@@ -187,7 +187,8 @@ def run(args: argparse.Namespace) -> int:
         f"  polygons: {counts['polygons']:,} distinct, {counts['placed_polygons']:,} placed; "
         f"placements: {counts['placements']:,} in {counts['parts']:,} parts"
     )
-    print(f"  message: {_size(counts['bytes'])}; layout read through {progress.final['reader']}")
+    print(f"  message: {_size(counts['bytes'])}")
+    print(f"  reader: {progress.final['reader']}")
     print(f"wrote {json_path} ({_size(json_path.stat().st_size)})")
     if page_error is not None:
         print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)

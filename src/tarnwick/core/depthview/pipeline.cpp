@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tarnwick/core/depthview/python/layer_table.hpp"
+#include "tarnwick/core/depthview/read/direct_reader.hpp"
 #include "tarnwick/core/depthview/read/parse.hpp"
 #include "tarnwick/core/depthview/read/python_reader.hpp"
 #include "tarnwick/core/depthview/transform/combine.hpp"
@@ -112,8 +113,14 @@ void StageReport::done() {
 
 nb::str scene_message(SceneRequest request, StageReport& report) {
   report.start("parse");
-  auto reader = std::make_unique<read::PythonReader>(request.layout);
-  report.reader(reader->description());
+  std::string why_not;
+  std::unique_ptr<read::LayoutReader> reader = read::open_direct_reader(request.layout, why_not);
+  if (reader) {
+    report.reader(reader->description());
+  } else {
+    reader = std::make_unique<read::PythonReader>(request.layout);
+    report.reader(reader->description() + " (" + why_not + ")");
+  }
   const double units_per_micrometre = 1.0 / reader->dbu();
   auto [layer_map, reverse_layer_map] = python::layer_maps(reader->layers(), request.layers);
   read::ParseOptions options;
