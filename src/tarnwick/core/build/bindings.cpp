@@ -8,8 +8,8 @@
 #include "tarnwick/core/build/driver.hpp"
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/core/build/outcome.hpp"
-#include "tarnwick/core/build/python_text.hpp"
 #include "tarnwick/core/build/single_build.hpp"
+#include "tarnwick/host/python_text.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace nb = nanobind;
@@ -17,11 +17,11 @@ using namespace nb::literals;
 namespace build = tarnwick::build;
 
 namespace {
-// Names and messages cross as Python text (lone surrogates kept); see python_text.hpp.
-std::string text(nb::handle value) { return build::utf8(value); }
+// Names and messages cross as Python text (lone surrogates kept); see host/python_text.hpp.
+std::string text(nb::handle value) { return tarnwick::host::utf8(value); }
 
 nb::object optional_text(const std::optional<std::string>& value) {
-  return value ? nb::object(build::py_text(*value)) : nb::none();
+  return value ? nb::object(tarnwick::host::py_text(*value)) : nb::none();
 }
 }  // namespace
 
@@ -99,7 +99,7 @@ NB_MODULE(build, m) {
   m.def(
       "_format_error_with_location",
       [](nb::handle exception) {
-        return build::py_text(build::format_error_with_location(exception));
+        return tarnwick::host::py_text(build::format_error_with_location(exception));
       },
       "exception"_a, nb::sig("def _format_error_with_location(exception: BaseException) -> str"),
       "The error's text followed by ' (file:line)' of the frame where it was raised.");

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "tarnwick/core/build/python_text.hpp"
 #include "tarnwick/core/build/single_build.hpp"
 #include "tarnwick/host/services.hpp"
 
@@ -14,22 +13,22 @@ namespace {
 // Everything before the closing reload message: busy marks, builds, resynchronisation, the debug
 // line and the stored error records.
 void build_batch(nb::tuple names, bool with_metadata) {
-  nb::handle database = host::database.resolved();
-  database.attr("set_factories_status_by_names")(*names, nb::arg("status") = "BUSY");
+  host::database::set_status(names, host::status::BUSY);
 
   nb::list results;
-  for (nb::handle name : host::natsort.resolved().attr("natsorted")(names)) {
-    results.append(build_by_name(utf8(name), with_metadata));
+  for (nb::handle name : host::runtime::natsorted(names)) {
+    results.append(build_by_name(host::utf8(name), with_metadata));
   }
 
-  database.attr("sync_from_kcl")();
+  host::database::sync_from_kcl();
 
   nb::list error_records;
   for (nb::handle result : results) {
     if (!result.is_none()) error_records.append(result);
   }
-  host::log_debug("Updated factories " + text_of(error_records) + " status to ERROR in database");
-  database.attr("add_factories")(*error_records);
+  host::log_debug("Updated factories " + host::utf8_text_of(error_records) +
+                  " status to ERROR in database");
+  host::database::add_factories(error_records);
 }
 }  // namespace
 

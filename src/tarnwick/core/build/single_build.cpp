@@ -5,17 +5,15 @@
 #include "tarnwick/core/build/checks.hpp"
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/core/build/outcome.hpp"
-#include "tarnwick/core/build/python_text.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace tarnwick::build {
 
 namespace host = tarnwick::host;
-
-// Host modules are used through `resolved()` (throughout this module): the module itself, imported
-// on first use, without a lazy proxy in every call. Their attributes are still looked up at every
-// call, so a service function replaced at run time takes effect.
+using host::py_text;
+using host::utf8;
+using host::utf8_text_of;
 
 namespace {
 // A guarded stage: runs `stage` and returns true when it ends normally. An ordinary Python error
@@ -37,43 +35,37 @@ bool run_stage(const std::string& name, Stage&& stage, Describe&& describe, nb::
   }
 }
 
-nb::object path_of(nb::handle directory) {
-  return host::pathlib.resolved().attr("Path")(directory);
-}
-
 nb::object construct(const std::string& name) {
-  nb::object component = host::get_pdk().attr("get_component")(py_text(name));
-  host::database.resolved().attr("set_factories_status_by_names")(py_text(name),
-                                                                  nb::arg("status") = "SUCCESS");
+  nb::object component = host::pdk::get_component(host::get_pdk(), py_text(name));
+  host::database::set_status(nb::make_tuple(py_text(name)), host::status::SUCCESS);
   return component;
 }
 
 void save(const std::string& name, nb::handle component, bool with_metadata) {
-  nb::object dst_dir = path_of(host::settings.resolved().attr("get_gds_dir")());
-  if (!with_metadata) dst_dir = dst_dir / nb::str("no-meta");
-  dst_dir.attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
+  nb::object dst_dir = host::settings::gds_dir();
+  if (!with_metadata) dst_dir = host::files::child(dst_dir, "no-meta");
+  host::files::make_directories(dst_dir);
   require_safe_file_stem(name);
-  nb::object dst = dst_dir / py_text(name + ".gds");
-  component.attr("write_gds")(dst, nb::arg("with_metadata") = with_metadata);
-  host::log_info("Successfully built component " + name + " to " + text_of(dst));
+  nb::object dst = host::files::child(dst_dir, name + ".gds");
+  host::library::write_gds(component, dst, with_metadata);
+  host::log_info("Successfully built component " + name + " to " + utf8_text_of(dst));
 }
 
 // Writes the schema file of a schematic cell; false when the cell needs none (not a schematic,
 // no record, no source path).
 bool write_schema(const std::string& name) {
-  if (!is_schematic_module(defining_module_name(cell_function(name)))) return false;
+  if (!host::library::is_schematic_cell(cell_function(name))) return false;
   nb::object record = factory_record(name);
   if (record.is_none()) return false;
-  nb::object source = record.attr("absolute_source")();
+  nb::object source = host::factory_record::absolute_source(record);
   if (source.is_none()) return false;
-  nb::object text = path_of(source).attr("read_text")(nb::arg("encoding") = "utf-8");
-  nb::object netlist = host::yaml.resolved().attr("safe_load")(text);
-  nb::object schema = host::schema.resolved().attr("get_netlist_schema")(netlist);
+  nb::object netlist = host::yaml::safe_load(host::files::read_text(source));
+  nb::object schema = host::schema::netlist_schema(netlist);
   require_safe_file_stem(name);
-  nb::object path = path_of(host::settings.resolved().attr("get_build_dir")()) /
-                    nb::str("schemas") / py_text(name + ".json");
-  path.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
-  path.attr("write_bytes")(host::json::dumps_bytes(schema, host::json::Style::indent2));
+  nb::object path = host::files::child(host::files::child(host::settings::build_dir(), "schemas"),
+                                       name + ".json");
+  host::files::make_directories(host::files::parent(path));
+  host::files::write_bytes(path, host::json::dumps_bytes(schema, host::json::Style::indent2));
   return true;
 }
 }  // namespace
@@ -96,7 +88,8 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
   if (!run_stage(
           name, [&] { component = construct(name); },
           [&](nb::handle e) {
-            return "Failed to build component " + name + ": " + type_name_of(e) + ": " + text_of(e);
+            return "Failed to build component " + name + ": " + utf8(host::name_of_type(e)) + ": " +
+                   utf8_text_of(e);
           },
           outcome)) {
     return outcome;
@@ -104,7 +97,7 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
   if (!run_stage(
           name, [&] { save(name, component, with_metadata); },
           [&](nb::handle e) {
-            return "Failed to save component " + name + ": " + text_of(e) +
+            return "Failed to save component " + name + ": " + utf8_text_of(e) +
                    " [with_metadata=" + (with_metadata ? "True" : "False") + "]";
           },
           outcome)) {
@@ -114,7 +107,7 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
   if (!run_stage(
           name, [&] { schema_written = write_schema(name); },
           [&](nb::handle e) {
-            return "Failed to write schema for component " + name + ": " + text_of(e);
+            return "Failed to write schema for component " + name + ": " + utf8_text_of(e);
           },
           outcome)) {
     return outcome;

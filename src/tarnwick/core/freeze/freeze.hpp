@@ -12,9 +12,9 @@ namespace tarnwick::freeze {
 
 namespace nb = nanobind;
 
-// Remembers `module` as the module whose globals the operations below read. Called once, when the
-// module is loaded, after its lazy bindings have been set.
-void use_module_globals(nb::module_ module);
+// Gives `module` its lazy bindings get_pdk, log and ostrand and remembers it as the module whose
+// globals the operations below read. Called once, when the module is loaded.
+void add_module_bindings(nb::module_ module);
 
 inline constexpr const char* FREEZE_DOC =
     "Netlist of the PDK cell ``cell_name`` instantiated with the keyword arguments.\n\n"
