@@ -194,7 +194,11 @@ nb::tuple get_brenvik_version() {
   try {
     version = host::library::version_text(library);
   } catch (nb::python_error& error) {
-    if (!error.matches(PyExc_AttributeError)) throw;
+    // The errors of an unreadable version text; any other error passes to the caller.
+    if (!error.matches(PyExc_AttributeError) && !error.matches(PyExc_ValueError) &&
+        !error.matches(PyExc_IndexError)) {
+      throw;
+    }
     return unreadable;
   }
   // A version that is not text has no parts to read.

@@ -37,7 +37,8 @@ nb::object freeze_recursive(nb::handle cell_name, nb::kwargs kwargs);
 
 inline constexpr const char* GET_BRENVIK_VERSION_DOC =
     "Version of the installed brenvik as (major, minor, patch); (0, 0, 0) when its version text\n"
-    "cannot be read.";
+    "cannot be read (reading it raises ValueError, IndexError or AttributeError, or a part is not\n"
+    "an integer).";
 nb::tuple get_brenvik_version();
 
 }  // namespace tarnwick::freeze
