@@ -2,7 +2,10 @@
 // Paths, directories and files, through the runtime's pathlib, os and tempfile.
 #include <nanobind/nanobind.h>
 
+#include <string>
 #include <string_view>
+
+#include "tarnwick/host/atomic_file.hpp"
 
 namespace tarnwick::host::files {
 
@@ -20,10 +23,24 @@ void make_directories(nb::handle directory);
 bool is_file(nb::handle path);
 // The whole text of the file at `path`, read as UTF-8.
 nb::object read_text(nb::handle path);
-// Writes `data` (bytes) to the file at `path`, replacing it.
+// Writes `data` (bytes) to the file at `path`, replacing it whole or not at all (atomic_file.hpp):
+// through a temporary file beside it, flushed to disk before it takes the name. A failed write
+// raises OSError naming `path` and leaves no partial file.
 void write_bytes(nb::handle path, nb::handle data);
-// Writes `text` (a Python text) to the file at `path` as UTF-8, replacing it.
+// write_bytes of `text` (a Python text) as UTF-8.
 void write_text(nb::handle path, nb::handle text);
+
+// A pathlib.Path beside `path` (same directory) for a temporary file that does not exist yet,
+// ending in `suffix`. Whoever writes it hands it to `commit`, or removes it with `remove_quietly`.
+nb::object temporary_path_beside(nb::handle path, const char* suffix);
+// Flushes the finished temporary file to disk, lets `check` judge its content (a refusal raises
+// OSError with the check's text) and renames it to `path`. On failure the temporary file is
+// removed and OSError raised.
+void commit(nb::handle temporary, nb::handle path, const ContentCheck& check = {});
+// Removes the file at `path` if it exists; never raises.
+void remove_quietly(nb::handle path) noexcept;
+// The operating system's form of a path (os.fsencode(os.fspath(path))).
+std::string os_path(nb::handle path);
 // Removes the file at `path`.
 void remove(nb::handle path);
 // The path of a new, empty, closed file in the system's temporary directory, named with `suffix`.

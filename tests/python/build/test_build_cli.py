@@ -27,7 +27,7 @@ def test_each_outcome_is_printed_and_failures_set_the_exit_status(use_cells, cap
     assert (
         err.splitlines()[0] == "building 3 cell(s) of PDK buildtest (with metadata): bad, c2, c10"
     )
-    assert "  error: Failed to save component bad: cannot write bad.gds [with_metadata=True]" in err
+    assert "  error: Failed to save component bad: cannot write GDS [with_metadata=True]" in err
     assert f"  Successfully built component c2 to {settings.get_gds_dir() / 'c2.gds'}" in err
     assert build_cells.BUILT == ["unsaveable", "c2", "c10", "c10"]
 

@@ -4,6 +4,7 @@
 
 #include "tarnwick/core/build/checks.hpp"
 #include "tarnwick/core/build/errors.hpp"
+#include "tarnwick/core/build/gds_file.hpp"
 #include "tarnwick/core/build/outcome.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
@@ -41,13 +42,34 @@ nb::object construct(const std::string& name) {
   return component;
 }
 
+// The component library writes the GDS file under a temporary name beside `dst`; it takes its
+// name once it is flushed to disk and found complete. The library's writer does not report every
+// failed write (a full disk can cut a small file short in silence), so a file that is not a
+// complete GDS stream is a failed save. On failure no file is left behind and an older `dst`
+// stays as it was.
+void write_gds_file(nb::handle component, nb::handle dst, bool with_metadata) {
+  nb::object temporary = host::files::temporary_path_beside(dst, ".gds");
+  try {
+    host::library::write_gds(component, temporary, with_metadata);
+  } catch (...) {
+    host::files::remove_quietly(temporary);
+    throw;
+  }
+  const std::string shown = utf8_text_of(dst);
+  host::files::commit(temporary, dst, [&](std::string_view content) -> std::optional<std::string> {
+    std::optional<std::string> reason = gds_incompleteness(content);
+    if (!reason) return std::nullopt;
+    return "incomplete GDS file '" + shown + "': " + *reason + " (is the disk full?)";
+  });
+}
+
 void save(const std::string& name, nb::handle component, bool with_metadata) {
   nb::object dst_dir = host::settings::gds_dir();
   if (!with_metadata) dst_dir = host::files::child(dst_dir, "no-meta");
   host::files::make_directories(dst_dir);
   require_safe_file_stem(name);
   nb::object dst = host::files::child(dst_dir, name + ".gds");
-  host::library::write_gds(component, dst, with_metadata);
+  write_gds_file(component, dst, with_metadata);
   host::log_info("Successfully built component " + name + " to " + utf8_text_of(dst));
 }
 
