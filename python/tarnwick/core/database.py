@@ -74,8 +74,26 @@ def _connect() -> Iterator[sqlite3.Connection]:
         connection.close()
 
 
+def _stored(text: str | None) -> str | bytes | None:
+    """`text` as the table holds it: unchanged, or, when it has no UTF-8 form (a lone surrogate,
+    as in a file name decoded with "surrogateescape"), as its "surrogatepass" bytes. Every name
+    can so be marked, looked up and given an error record."""
+    if text is None:
+        return None
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return text.encode("utf-8", "surrogatepass")
+    return text
+
+
+def _loaded(value: str | bytes | None) -> str | None:
+    """The text that `_stored` turned into `value`."""
+    return value.decode("utf-8", "surrogatepass") if isinstance(value, bytes) else value
+
+
 def _record(row: tuple) -> FactoryRecord:
-    name, status, message, source = row
+    name, status, message, source = (_loaded(value) for value in row)
     return FactoryRecord(name=name, status=status, message=message, source=source)
 
 
@@ -85,7 +103,7 @@ def set_factories_status_by_names(*names: str, status: str) -> None:
         connection.executemany(
             "INSERT INTO factories (name, status) VALUES (?, ?) "
             "ON CONFLICT(name) DO UPDATE SET status = excluded.status",
-            [(name, status) for name in names],
+            [(_stored(name), status) for name in names],
         )
 
 
@@ -97,9 +115,9 @@ def get_factories_by_name(*names: str) -> dict[str, FactoryRecord]:
     with _connect() as connection:
         rows = connection.execute(
             f"SELECT name, status, message, source FROM factories WHERE name IN ({placeholders})",
-            names,
+            [_stored(name) for name in names],
         ).fetchall()
-    return {row[0]: _record(row) for row in rows}
+    return {record.name: record for record in map(_record, rows)}
 
 
 def get_all_factories() -> dict[str, FactoryRecord]:
@@ -108,7 +126,7 @@ def get_all_factories() -> dict[str, FactoryRecord]:
         rows = connection.execute(
             "SELECT name, status, message, source FROM factories ORDER BY name"
         ).fetchall()
-    return {row[0]: _record(row) for row in rows}
+    return {record.name: record for record in map(_record, rows)}
 
 
 def add_factories(*records: FactoryRecord) -> None:
@@ -116,7 +134,7 @@ def add_factories(*records: FactoryRecord) -> None:
     with _connect() as connection:
         connection.executemany(
             "INSERT OR REPLACE INTO factories (name, status, message, source) VALUES (?, ?, ?, ?)",
-            [(r.name, r.status, r.message, r.source) for r in records],
+            [tuple(map(_stored, (r.name, r.status, r.message, r.source))) for r in records],
         )
 
 
@@ -132,7 +150,7 @@ def sync_from_kcl() -> None:
     rows = []
     for name, cell_function in pdk.cells.items():
         source = brenvik.cell_source_path(cell_function)
-        rows.append((name, "UNKNOWN", None if source is None else str(source)))
+        rows.append((_stored(name), "UNKNOWN", None if source is None else _stored(str(source))))
     with _connect() as connection:
         connection.executemany(
             "INSERT INTO factories (name, status, source) VALUES (?, ?, ?) "
