@@ -41,6 +41,18 @@ NB_MODULE(build, m) {
       "after the message.");
 
   m.def(
+      "_build_by_names_reporting",
+      [](nb::args names, bool with_metadata, nb::object report) {
+        build::build_by_names(names, with_metadata, report);
+      },
+      "names"_a, nb::kw_only(), "with_metadata"_a = true, "report"_a,
+      nb::sig("def _build_by_names_reporting(*names: str, with_metadata: bool = True, "
+              "report: typing.Callable[[str, bool, tarnwick.models.FactoryRecord | None], "
+              "object]) -> None"),
+      "build_by_names, calling report(name, failed, result) after each build: whether a check\n"
+      "or a stage failed, and the build's error record (or None).");
+
+  m.def(
       "_build_by_name",
       [](nb::str name, bool with_metadata) {
         return build::build_by_name(text(name), with_metadata);

@@ -12,12 +12,14 @@ namespace host = tarnwick::host;
 namespace {
 // Everything before the closing reload message: busy marks, builds, resynchronisation, the debug
 // line and the stored error records.
-void build_batch(nb::tuple names, bool with_metadata) {
+void build_batch(nb::tuple names, bool with_metadata, nb::handle report) {
   host::database::set_status(names, host::status::BUSY);
 
   nb::list results;
   for (nb::handle name : host::runtime::natsorted(names)) {
-    results.append(build_by_name(host::utf8(name), with_metadata));
+    BuildOutcome outcome = build_outcome(host::utf8(name), with_metadata);
+    results.append(outcome.record);
+    if (report.is_valid() && !report.is_none()) report(name, outcome.failed, outcome.record);
   }
 
   host::database::sync_from_kcl();
@@ -32,7 +34,7 @@ void build_batch(nb::tuple names, bool with_metadata) {
 }
 }  // namespace
 
-void build_by_names(nb::tuple names, bool with_metadata) {
+void build_by_names(nb::tuple names, bool with_metadata, nb::handle report) {
   for (nb::handle name : names) {
     if (!PyUnicode_Check(name.ptr())) {
       PyErr_Format(PyExc_TypeError, "build_by_names(): a factory name must be a str, not %s",
@@ -41,7 +43,7 @@ void build_by_names(nb::tuple names, bool with_metadata) {
     }
   }
   try {
-    build_batch(names, with_metadata);
+    build_batch(names, with_metadata, report);
   } catch (nb::python_error& error) {
     // The reload message is sent also when the batch ends with an error. An error of the message
     // itself takes the place of the batch's, which becomes its __context__, as in a `finally`.

@@ -92,17 +92,17 @@ bool write_schema(const std::string& name) {
 }
 }  // namespace
 
-nb::object build_by_name(const std::string& name, bool with_metadata) {
+BuildOutcome build_outcome(const std::string& name, bool with_metadata) {
   nb::object cell_func = cell_function(name);
   if (!cell_func.is_none()) {
     if (std::optional<std::string> error = check_component_default_args(name, cell_func)) {
       HandlingError nothing_handled{nb::handle()};
-      return handle_build_error(name, *error, component_as_default_arg_error(*error));
+      return {handle_build_error(name, *error, component_as_default_arg_error(*error)), true};
     }
   }
   if (std::optional<std::string> error = check_self_referencing_schematic(name)) {
     HandlingError nothing_handled{nb::handle()};
-    return handle_build_error(name, *error, self_reference_error(*error));
+    return {handle_build_error(name, *error, self_reference_error(*error)), true};
   }
 
   nb::object outcome = nb::none();
@@ -114,7 +114,7 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
                    utf8_text_of(e);
           },
           outcome)) {
-    return outcome;
+    return {outcome, true};
   }
   if (!run_stage(
           name, [&] { save(name, component, with_metadata); },
@@ -123,7 +123,7 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
                    " [with_metadata=" + (with_metadata ? "True" : "False") + "]";
           },
           outcome)) {
-    return outcome;
+    return {outcome, true};
   }
   bool schema_written = false;
   if (!run_stage(
@@ -132,12 +132,16 @@ nb::object build_by_name(const std::string& name, bool with_metadata) {
             return "Failed to write schema for component " + name + ": " + utf8_text_of(e);
           },
           outcome)) {
-    return outcome;
+    return {outcome, true};
   }
-  if (!schema_written) return nb::none();
+  if (!schema_written) return {nb::none(), false};
 
   handle_build_success(name);
-  return nb::none();
+  return {nb::none(), false};
+}
+
+nb::object build_by_name(const std::string& name, bool with_metadata) {
+  return build_outcome(name, with_metadata).record;
 }
 
 }  // namespace tarnwick::build
