@@ -61,15 +61,6 @@ void fsync_checked(int fd, const std::string& path) {
   if (::fsync(fd) != 0) throw FileError(errno, path);
 }
 
-// Flushes the directory entry of a rename, so that it survives a crash. Best effort: the file is
-// complete and in place already, and some file systems cannot sync a directory.
-void fsync_directory(const std::string& directory) noexcept {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 void rename_checked(const std::string& temporary, const std::string& path) {
   if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError(errno, path);
 }
@@ -137,7 +128,6 @@ void commit(const std::string& temporary, const std::string& path, const Content
     remove_quietly(temporary);
     throw;
   }
-  fsync_directory(directory_of(path));
 }
 
 void write_atomically(const std::string& path, std::string_view data) {
@@ -153,7 +143,6 @@ void write_atomically(const std::string& path, std::string_view data) {
     remove_quietly(temporary);
     throw;
   }
-  fsync_directory(directory_of(path));
 }
 
 void remove_quietly(const std::string& path) noexcept { ::unlink(path.c_str()); }

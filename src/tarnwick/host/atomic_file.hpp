@@ -4,7 +4,8 @@
 // A file is written under a temporary name in its own directory, flushed to disk, and only then
 // renamed over its final name; a failed or short write, a failed flush or rename is an error, and
 // the temporary file is removed. Readers of the final name see either the old file or the complete
-// new one, never a part.
+// new one, never a part, also after a crash (the content is on disk before the rename). The
+// directory itself is not flushed: after a crash the name may still show the old file.
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -41,7 +42,7 @@ std::string temporary_name_beside(const std::string& path, std::string_view suff
 using ContentCheck = std::function<std::optional<std::string>(std::string_view content)>;
 
 // Flushes the file `temporary` (written by someone else, closed) to disk, lets `check` judge its
-// content, renames it to `path` and flushes the directory. On any failure `temporary` is removed
+// content and renames it to `path`. On any failure `temporary` is removed
 // and FileError (naming `path`) or RefusedContent is thrown.
 void commit(const std::string& temporary, const std::string& path, const ContentCheck& check = {});
 
