@@ -3,9 +3,11 @@
 //
 // The operations read the module-level names `get_pdk`, `log`, `ostrand` and
 // `_get_brenvik_version` from the module's globals at every call, as Python code reads its
-// globals: a name rebound on the module (for example by a test) is honoured. Errors of the PDK, the
-// cell function, `get_netlist`, `flatten_dict` and the logger pass through unchanged; no partial
-// result is returned, and warnings already logged stay logged.
+// globals: a name rebound on the module (for example by a test) is honoured. While `get_pdk`, `log`
+// and `ostrand` still hold the lazy bindings made at load, the services behind them are reached
+// through the host layer, which reads them afresh (a service replaced on its own module is seen
+// as well). Errors of the PDK, the cell function, `get_netlist`, `flatten_dict` and the logger pass
+// through unchanged; no partial result is returned, and warnings already logged stay logged.
 #include <nanobind/nanobind.h>
 
 namespace tarnwick::freeze {
