@@ -57,6 +57,8 @@ class TrivialComponent:
 
     def write_gds(self, path, with_metadata: bool = True) -> None:
         start = time.perf_counter()
+        # The smallest complete GDS stream (HEADER, ENDLIB): the build checks what it renames.
+        Path(path).write_bytes(b"\x00\x06\x00\x02\x02\x58\x00\x04\x04\x00")
         self._clock.write += time.perf_counter() - start
 
 

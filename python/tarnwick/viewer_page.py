@@ -1,8 +1,8 @@
 """The self-contained 3D viewer page: a depthview message and the bundled viewer in one HTML file.
 
 The viewer's JavaScript (three.js and the page code) is built from ``viewer/`` by ``npm run
-build`` (``scripts/setup.sh`` does it) into ``viewer/dist``: ``viewer.js`` and the template
-``page.html``. :func:`write_page` fills the template's markers with the scene JSON and the bundle,
+build`` (``scripts/setup.sh`` does it, and so does building a wheel) into ``viewer/dist``:
+``viewer.js`` and the template ``page.html``. A wheel carries both as package data. :func:`write_page` fills the template's markers with the scene JSON and the bundle,
 so the page opens from a ``file://`` URL with no network.
 """
 
@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import html
 import os
+from importlib import resources
 from pathlib import Path
 
 __all__ = ["ViewerNotBuiltError", "page_html", "viewer_dist", "write_page"]
@@ -17,6 +18,8 @@ __all__ = ["ViewerNotBuiltError", "page_html", "viewer_dist", "write_page"]
 _SCENE = "<!-- tarnwick:scene -->"
 _SCRIPT = "<!-- tarnwick:script -->"
 _TITLE = "<!-- tarnwick:title -->"
+# The folder of the package that holds the bundle in an installed wheel.
+_PACKAGED_BUNDLE = "viewer_bundle"
 
 
 class ViewerNotBuiltError(FileNotFoundError):
@@ -26,12 +29,17 @@ class ViewerNotBuiltError(FileNotFoundError):
 def viewer_dist() -> Path:
     """The folder with ``viewer.js`` and ``page.html``.
 
-    ``TARNWICK_VIEWER_DIST`` names it explicitly; otherwise it is ``viewer/dist`` of the source
-    tree this package was installed from (editable install).
+    ``TARNWICK_VIEWER_DIST`` names it explicitly. Otherwise it is the bundle installed with the
+    package (``tarnwick/viewer_bundle``, package data of the wheel), found through
+    ``importlib.resources``; in a source checkout (editable install), ``viewer/dist`` of the
+    source tree.
     """
     explicit = os.environ.get("TARNWICK_VIEWER_DIST")
     if explicit:
         return Path(explicit)
+    packaged = resources.files(__package__) / _PACKAGED_BUNDLE
+    if isinstance(packaged, Path) and packaged.is_dir():
+        return packaged
     return Path(__file__).resolve().parents[2] / "viewer" / "dist"
 
 

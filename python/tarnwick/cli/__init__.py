@@ -12,7 +12,7 @@ import sys
 
 __all__ = ["main", "COMMANDS"]
 
-COMMANDS = ("view", "build", "freeze", "pdk")
+COMMANDS = ("view", "build", "freeze", "pdk", "status")
 
 
 def _parser() -> argparse.ArgumentParser:

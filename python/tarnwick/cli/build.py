@@ -35,28 +35,32 @@ class _Progress(logging.Handler):
         print(f"  {prefix}{record.getMessage()}", file=sys.stderr, flush=True)
 
 
-def _outcome_lines(names: list[str]) -> tuple[list[str], bool]:
-    """One entry per name: success, or the error record's message and the error log's path."""
+def _outcome_lines(
+    names: list[str], outcomes: dict[str, tuple[bool, object]]
+) -> tuple[list[str], bool]:
+    """One entry per name, from what this batch's own builds reported (`outcomes`: name -> failed,
+    error record or None): success, the error record's message and the error log's path, or not
+    built when the batch stopped before it. The database is not asked: another batch running
+    on the same build directory may have written the same rows meanwhile."""
     from tarnwick import settings
-    from tarnwick.core import database
 
-    records = database.get_factories_by_name(*names)
     lines: list[str] = []
     all_built = True
     for name in names:
-        record = records.get(name)
-        status = record.status if record is not None else None
-        if status == "SUCCESS":
+        if name not in outcomes:
+            all_built = False
+            lines.append(f"{name}: not built")
+            continue
+        failed, record = outcomes[name]
+        if not failed:
             lines.append(f"{name}: success")
             continue
         all_built = False
-        if status == "ERROR":
-            log_file = settings.get_log_dir() / f"{name}.log"
-            log_text = str(log_file) if log_file.is_file() else f"{log_file} (not written)"
-            lines.append(f"{name}: error: {record.message}")
-            lines.append(f"  log: {log_text}")
-        else:
-            lines.append(f"{name}: not built (status {status or 'none'})")
+        log_file = settings.get_log_dir() / f"{name}.log"
+        log_text = str(log_file) if log_file.is_file() else f"{log_file} (not written)"
+        message = record.message if record is not None else "failed (no factory record)"
+        lines.append(f"{name}: error: {message}")
+        lines.append(f"  log: {log_text}")
     return lines, all_built
 
 
@@ -87,16 +91,23 @@ def run(args: argparse.Namespace) -> int:
     logger.addHandler(handler)
     if logger.getEffectiveLevel() > logging.INFO:
         logger.setLevel(logging.INFO)
+    outcomes: dict[str, tuple[bool, object]] = {}
+
+    def report(name: str, failed: bool, record: object) -> None:
+        outcomes[name] = (failed, record)  # a name given twice: its last build counts
+
     stopped: BaseException | None = None
     try:
-        build.build_by_names(*args.names, with_metadata=not args.no_metadata)
+        build._build_by_names_reporting(
+            *args.names, with_metadata=not args.no_metadata, report=report
+        )
     except Exception as error:  # noqa: BLE001 - reported below, with every name's state
         stopped = error
     finally:
         logger.removeHandler(handler)
         logger.setLevel(level)
 
-    lines, all_built = _outcome_lines(names)
+    lines, all_built = _outcome_lines(names, outcomes)
     print("\n".join(lines))
     if stopped is not None:
         print(f"build stopped: {type(stopped).__name__}: {stopped}", file=sys.stderr)

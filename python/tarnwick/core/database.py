@@ -8,6 +8,7 @@ table is always consistent on disk and readable by other processes.
 from __future__ import annotations
 
 import os
+import socket
 import sqlite3
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -24,6 +25,8 @@ __all__ = [
     "set_factories_status_by_names",
     "get_factories_by_name",
     "get_all_factories",
+    "get_busy_runs",
+    "current_run",
     "add_factories",
     "sync_from_kcl",
 ]
@@ -38,7 +41,11 @@ CREATE TABLE IF NOT EXISTS factories (
     status TEXT NOT NULL,
     message TEXT NOT NULL DEFAULT '',
     source TEXT
-)
+);
+CREATE TABLE IF NOT EXISTS busy_runs (
+    name TEXT PRIMARY KEY,
+    run TEXT NOT NULL
+);
 """
 
 
@@ -67,26 +74,78 @@ def _connect() -> Iterator[sqlite3.Connection]:
     path.parent.mkdir(parents=True, exist_ok=True)
     connection = sqlite3.connect(path)
     try:
-        connection.execute(_SCHEMA)
+        connection.executescript(_SCHEMA)
         with connection:
             yield connection
     finally:
         connection.close()
 
 
+def _stored(text: str | None) -> str | bytes | None:
+    """`text` as the table holds it: unchanged, or, when it has no UTF-8 form (a lone surrogate,
+    as in a file name decoded with "surrogateescape"), as its "surrogatepass" bytes. Every name
+    can so be marked, looked up and given an error record."""
+    if text is None:
+        return None
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return text.encode("utf-8", "surrogatepass")
+    return text
+
+
+def _loaded(value: str | bytes | None) -> str | None:
+    """The text that `_stored` turned into `value`."""
+    return value.decode("utf-8", "surrogatepass") if isinstance(value, bytes) else value
+
+
 def _record(row: tuple) -> FactoryRecord:
-    name, status, message, source = row
+    name, status, message, source = (_loaded(value) for value in row)
     return FactoryRecord(name=name, status=status, message=message, source=source)
 
 
+def current_run() -> str:
+    """This process as the run that marks factories BUSY: "<host> <boot id> <pid> <start>", with
+    the process's start time in clock ticks since boot (field 22 of /proc/<pid>/stat), so that a
+    reused pid is not taken for the same run."""
+    pid = os.getpid()
+    try:
+        boot = Path("/proc/sys/kernel/random/boot_id").read_text().strip()
+        stat = Path(f"/proc/{pid}/stat").read_text()
+        start = stat[stat.rindex(")") + 2 :].split()[19]
+    except (OSError, ValueError, IndexError):
+        boot, start = "-", "-"
+    return f"{socket.gethostname()} {boot} {pid} {start}"
+
+
 def set_factories_status_by_names(*names: str, status: str) -> None:
-    """Give the named factories `status`; a factory without a row gets a new one."""
+    """Give the named factories `status`; a factory without a row gets a new one. A BUSY mark
+    records this process as the factory's run (`get_busy_runs`); any other status clears it."""
+    keys = [(_stored(name),) for name in names]
     with _connect() as connection:
         connection.executemany(
             "INSERT INTO factories (name, status) VALUES (?, ?) "
             "ON CONFLICT(name) DO UPDATE SET status = excluded.status",
-            [(name, status) for name in names],
+            [(key, status) for (key,) in keys],
         )
+        if status == "BUSY":
+            run = current_run()
+            connection.executemany(
+                "INSERT OR REPLACE INTO busy_runs (name, run) VALUES (?, ?)",
+                [(key, run) for (key,) in keys],
+            )
+        else:
+            connection.executemany("DELETE FROM busy_runs WHERE name = ?", keys)
+
+
+def get_busy_runs() -> dict[str, str]:
+    """The run (`current_run` of the process that marked it) of every BUSY factory that has one."""
+    with _connect() as connection:
+        rows = connection.execute(
+            "SELECT busy_runs.name, busy_runs.run FROM busy_runs JOIN factories "
+            "ON factories.name = busy_runs.name WHERE factories.status = 'BUSY'"
+        ).fetchall()
+    return {_loaded(name): run for name, run in rows}
 
 
 def get_factories_by_name(*names: str) -> dict[str, FactoryRecord]:
@@ -97,9 +156,9 @@ def get_factories_by_name(*names: str) -> dict[str, FactoryRecord]:
     with _connect() as connection:
         rows = connection.execute(
             f"SELECT name, status, message, source FROM factories WHERE name IN ({placeholders})",
-            names,
+            [_stored(name) for name in names],
         ).fetchall()
-    return {row[0]: _record(row) for row in rows}
+    return {record.name: record for record in map(_record, rows)}
 
 
 def get_all_factories() -> dict[str, FactoryRecord]:
@@ -108,7 +167,7 @@ def get_all_factories() -> dict[str, FactoryRecord]:
         rows = connection.execute(
             "SELECT name, status, message, source FROM factories ORDER BY name"
         ).fetchall()
-    return {row[0]: _record(row) for row in rows}
+    return {record.name: record for record in map(_record, rows)}
 
 
 def add_factories(*records: FactoryRecord) -> None:
@@ -116,7 +175,10 @@ def add_factories(*records: FactoryRecord) -> None:
     with _connect() as connection:
         connection.executemany(
             "INSERT OR REPLACE INTO factories (name, status, message, source) VALUES (?, ?, ?, ?)",
-            [(r.name, r.status, r.message, r.source) for r in records],
+            [tuple(map(_stored, (r.name, r.status, r.message, r.source))) for r in records],
+        )
+        connection.executemany(
+            "DELETE FROM busy_runs WHERE name = ?", [(_stored(r.name),) for r in records]
         )
 
 
@@ -132,7 +194,7 @@ def sync_from_kcl() -> None:
     rows = []
     for name, cell_function in pdk.cells.items():
         source = brenvik.cell_source_path(cell_function)
-        rows.append((name, "UNKNOWN", None if source is None else str(source)))
+        rows.append((_stored(name), "UNKNOWN", None if source is None else _stored(str(source))))
     with _connect() as connection:
         connection.executemany(
             "INSERT INTO factories (name, status, source) VALUES (?, ?, ?) "

@@ -3,18 +3,16 @@
 //
 // Each function sets the Python error and throws nb::python_error, which nanobind passes to the
 // caller unchanged. Use these instead of C++ exceptions whose Python kind is decided elsewhere.
+// `raise(kind, message)` itself lives with the other Python-text helpers (python_text.hpp).
 #include <nanobind/nanobind.h>
 
-#include <string>
+#include "tarnwick/host/python_text.hpp"
 
 namespace tarnwick::host {
 
 namespace nb = nanobind;
 
-[[noreturn]] void raise(PyObject* kind, const std::string& message);
 // An AssertionError without message, for broken internal prerequisites.
 [[noreturn]] void raise_assertion();
-// An instance of `kind` created with `message`; not raised (it carries no trace).
-nb::object make_error(nb::handle kind, const std::string& message);
 
 }  // namespace tarnwick::host

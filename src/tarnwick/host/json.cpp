@@ -1,12 +1,12 @@
 #include "tarnwick/host/json.hpp"
 
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/service_bindings.hpp"
 
 namespace tarnwick::host::json {
 
 namespace {
 nb::object options(Style style) {
-  nb::handle module = orjson.resolved();
+  nb::handle module = bindings::orjson.resolved();
   switch (style) {
     case Style::compact:
       return nb::int_(0);
@@ -25,12 +25,13 @@ nb::bytes dumps_bytes(nb::handle value, Style style) {
   // passed interned: a freshly made "default" is refused as an unexpected keyword argument.
   static PyObject* default_name = PyUnicode_InternFromString("default");  // lives with the process
   static PyObject* option_name = PyUnicode_InternFromString("option");
+  nb::object fallback = bindings::shared.operation("none");
   nb::dict kwargs;
-  if (PyDict_SetItem(kwargs.ptr(), default_name, shared_none.get().ptr()) != 0 ||
+  if (PyDict_SetItem(kwargs.ptr(), default_name, fallback.ptr()) != 0 ||
       PyDict_SetItem(kwargs.ptr(), option_name, options(style).ptr()) != 0) {
     throw nb::python_error();
   }
-  nb::object dumps = orjson.resolved().attr("dumps");
+  nb::object dumps = bindings::orjson.operation("dumps");
   nb::tuple args = nb::make_tuple(value);
   PyObject* encoded = PyObject_Call(dumps.ptr(), args.ptr(), kwargs.ptr());
   if (encoded == nullptr) throw nb::python_error();

@@ -30,6 +30,9 @@ class Binding {
   nb::handle get();
   // The real module or attribute, imported on the first call.
   nb::handle resolved();
+  // The attribute `name` of the real module, read afresh at every call: an operation replaced on
+  // the module (monkeypatch.setattr(module, name, replacement)) takes effect at once.
+  nb::object operation(const char* name) { return resolved().attr(name); }
   const std::string& module() const { return module_; }
 
  private:

@@ -1,87 +1,61 @@
 #pragma once
-// Thin typed access to the host application's services and to the component library.
+// The host layer: typed facades over the host application's services and the libraries that the
+// compiled modules use. This is the only C++ that names a host service, a library module or an
+// attribute of either; the modules call the facades.
 //
-// Each function makes one call through a lazy binding and hands back what the service returned;
-// errors raised by a service propagate unchanged as nb::python_error. Nothing here caches a
-// service's answer: the active PDK, the settings and the logger are obtained afresh at every call.
+//   settings.hpp    output directories                  (tarnwick.settings)
+//   factories.hpp   factory database, static records,   (tarnwick.core.database,
+//                   factory records                      tarnwick.core.callgraph, tarnwick.models)
+//   pdk.hpp         the active PDK and its members      (tarnwick.core.pdk)
+//   messages.hpp    user-interface messages             (tarnwick.core.communication, .models)
+//   logger.hpp      the host logger                     (tarnwick.logger)
+//   documents.hpp   YAML reading, netlist schemas       (yaml, tarnwick.core.schema)
+//   json.hpp        the one JSON writer                 (orjson, tarnwick.core.shared.none)
+//   library.hpp     brenvik, tesselink, ostrand, components and cell functions
+//   klayout.hpp     KLayout layouts and transformations (klayout.db)
+//   files.hpp       paths, directories, temporary files (pathlib, os, tempfile)
+//   runtime.hpp     introspection of functions and errors, natural order, mappings
+//   python_text.hpp Python texts and raising errors with them
+//
+// Every facade calls through a lazy binding (lazy.hpp): loading a compiled module imports no
+// service; a service is imported on its first use. Nothing caches a service's answer: the active
+// PDK, the settings and the logger are obtained afresh at every call. Errors raised by a service
+// propagate unchanged as nb::python_error.
+//
+// Replacing a service (tests): set the operation on the service's Python module, for example
+// `monkeypatch.setattr(tarnwick.core.database, "add_factories", fake)` or
+// `monkeypatch.setattr(tarnwick.settings, "get_log_dir", fake)`. Every facade reads the operation
+// from its module at each call, so the replacement takes effect at once, for every compiled module,
+// and is gone when the attribute is restored. Library attributes (brenvik.get_layer_stack, ...)
+// are replaced the same way on the library module.
 #include <nanobind/nanobind.h>
 
-#include <cstdint>
-#include <string>
-
+#include "tarnwick/host/documents.hpp"
+#include "tarnwick/host/factories.hpp"
+#include "tarnwick/host/files.hpp"
+#include "tarnwick/host/klayout.hpp"
 #include "tarnwick/host/lazy.hpp"
+#include "tarnwick/host/library.hpp"
+#include "tarnwick/host/logger.hpp"
+#include "tarnwick/host/messages.hpp"
+#include "tarnwick/host/pdk.hpp"
+#include "tarnwick/host/python_text.hpp"
+#include "tarnwick/host/runtime.hpp"
+#include "tarnwick/host/service_bindings.hpp"
+#include "tarnwick/host/settings.hpp"
 
 namespace tarnwick::host {
 
-// Binds every service below (no module is imported yet). Each compiled module calls this once,
-// when it is loaded.
+// Binds every service and library module (none is imported yet). Each compiled module calls this
+// once, when it is loaded.
 void bind_services();
 
-// --- tarnwick.core.pdk
-nb::object get_pdk();
-extern Binding pdk_get_pdk;
+// --- libraries of the 3D scene module's own data (not host services)
+extern Binding numpy;                // numpy: float32 arrays of the scene
+extern Binding fnmatch_fnmatchcase;  // fnmatch.fnmatchcase: layer exclusion patterns
+extern Binding dataclasses;          // dataclasses: the scene records describe their fields so
 
-// --- tarnwick.core.communication
-void send_message(nb::handle message);
-
-// --- tarnwick.models
-nb::object reload_factories_message();
-nb::object reload_layout_message(const std::string& cell);
-nb::object depthview_message(nb::handle content);
-
-// tarnwick.settings.get_max_placements(): the most placements a 3D scene may hold.
-std::uint64_t max_placements();
-// tarnwick.settings.get_max_message_bytes(): the most bytes a 3D scene's names and ids may take.
-std::uint64_t max_message_bytes();
-
-// --- tarnwick.core.database
-extern Binding database;
-// --- tarnwick.core.callgraph
-extern Binding callgraph;
-// --- tarnwick.core.schema
-extern Binding schema;
-// --- tarnwick.settings
-extern Binding settings;
-// --- tarnwick.core.shared.none, the JSON writer's fallback hook
-extern Binding shared_none;
-
-// --- tarnwick.logger: get_logger() afresh, then one call with one text.
-extern Binding logger_get_logger;
-void log_debug(const std::string& text);
-void log_info(const std::string& text);
-void log_warning(const std::string& text);
-void log_error(const std::string& text);
-
-// --- component library and helpers
-extern Binding brenvik;          // the brenvik package
-extern Binding tesselink_kcell;  // tesselink.kcell
-extern Binding ostrand;          // the ostrand package
-extern Binding klayout_db;       // klayout.db
-extern Binding numpy;            // numpy
-extern Binding yaml;             // PyYAML
-extern Binding natsort;          // natsort
-extern Binding orjson;           // orjson (use host::json to write JSON)
-
-// --- the runtime's own modules used for introspection and files
-extern Binding inspect;    // inspect
-extern Binding traceback;  // traceback
-extern Binding tempfile;   // tempfile
-extern Binding pathlib;    // pathlib
-
-// --- used by tarnwick.core.freeze
-// `import brenvik`: a plain import at every call, so a replaced sys.modules entry is seen. Import
-// errors propagate.
-nb::object import_brenvik();
-// Whether `value` is a map: a dict (or subclass) or any other collections.abc.Mapping.
-bool is_mapping(nb::handle value);
-
-// --- used by tarnwick.core.depthview
-extern Binding tesselink;  // the tesselink package (LayerEnum)
-// Whether the runtime checks assertions (not run with -O): sys.flags.optimize is 0.
-bool assertions_enabled();
-// fnmatch.fnmatchcase: shell-style wildcard matching of a whole name (layer exclusion patterns).
-extern Binding fnmatch_fnmatchcase;
-// dataclasses: the scene records describe their fields as dataclasses does.
-extern Binding dataclasses;
+// Whether the runtime checks assertions (not run with -O).
+using runtime::assertions_enabled;
 
 }  // namespace tarnwick::host

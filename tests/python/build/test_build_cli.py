@@ -2,10 +2,15 @@
 
 from __future__ import annotations
 
+import os
+import subprocess
+import sys
+
 import build_cells
 import pytest
 from build_cells import square_cell
 from tarnwick.cli import main
+from tarnwick.models import FactoryRecord
 
 from tarnwick import settings
 from tarnwick.core import database
@@ -27,7 +32,7 @@ def test_each_outcome_is_printed_and_failures_set_the_exit_status(use_cells, cap
     assert (
         err.splitlines()[0] == "building 3 cell(s) of PDK buildtest (with metadata): bad, c2, c10"
     )
-    assert "  error: Failed to save component bad: cannot write bad.gds [with_metadata=True]" in err
+    assert "  error: Failed to save component bad: cannot write GDS [with_metadata=True]" in err
     assert f"  Successfully built component c2 to {settings.get_gds_dir() / 'c2.gds'}" in err
     assert build_cells.BUILT == ["unsaveable", "c2", "c10", "c10"]
 
@@ -47,8 +52,8 @@ def test_a_stopped_batch_reports_what_was_not_built(use_cells, capsys):
     out, err = capsys.readouterr()
     assert out.splitlines() == [
         "a: success",
-        "b: not built (status BUSY)",
-        "c: not built (status BUSY)",
+        "b: not built",
+        "c: not built",
     ]
     assert err.splitlines()[-1] == "build stopped: RuntimeError: base cannot be read"
 
@@ -56,3 +61,41 @@ def test_a_stopped_batch_reports_what_was_not_built(use_cells, capsys):
 def test_names_are_required():
     with pytest.raises(SystemExit):
         main(["build"])
+
+
+def test_each_name_is_reported_from_this_batch_not_from_the_database(use_cells, capsys):
+    def meddling():
+        # Another batch on the same build directory marks "a" again while this one runs.
+        database.set_factories_status_by_names("a", status="BUSY")
+        return square_cell("m")()
+
+    use_cells({"a": square_cell("a"), "m": meddling})
+    assert main(["build", "a", "m"]) == 0
+    assert capsys.readouterr().out.splitlines() == ["a: success", "m: success"]
+    assert database.get_factories_by_name("a")["a"].status == "BUSY"
+
+
+def test_status_flags_busy_rows_whose_run_is_gone(capsys):
+    # A run that marked "ghost" BUSY and was gone before it could finish it.
+    mark = (
+        "import sys\nfrom tarnwick.core import database\n"
+        "database.use_database(sys.argv[1])\n"
+        "database.set_factories_status_by_names('ghost', 'done', status='BUSY')\n"
+        "database.set_factories_status_by_names('done', status='SUCCESS')\n"
+    )
+    subprocess.run([sys.executable, "-c", mark, str(database.get_database_path())], check=True)
+    database.set_factories_status_by_names("live", status="BUSY")
+    database.add_factories(FactoryRecord(name="bad", status="ERROR", message="boom\nmore"))
+    runs = database.get_busy_runs()
+    assert sorted(runs) == ["ghost", "live"] and runs["live"] == database.current_run()
+    gone_pid = runs["ghost"].split()[2]
+
+    assert main(["status"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[1:5] == [
+        "  bad    ERROR    boom",
+        "  done   SUCCESS",
+        f"  ghost  BUSY     run gone (pid {gone_pid}): build it again",
+        f"  live   BUSY     building (pid {os.getpid()})",
+    ]
+    assert lines[5].startswith("1 BUSY factory left by a run that is gone")

@@ -168,6 +168,15 @@ def test_a_bad_instance_entry_does_not_end_the_batch(use_cells, write_schematic)
     assert (settings.get_build_dir() / "schemas" / "odd.json").is_file()
 
 
+def test_a_name_without_utf8_form_gets_its_error_record_and_the_batch_goes_on(use_cells):
+    use_cells({"z": square_cell("z")})
+    build.build_by_names("x\ud800", "z")
+    assert build_cells.BUILT == ["z"]
+    found = database.get_factories_by_name("x\ud800", "z")
+    assert found["x\ud800"].status == "ERROR" and "has no cell" in found["x\ud800"].message
+    assert found["z"].status == "SUCCESS"
+
+
 def test_an_escaping_error_ends_the_batch_after_the_reload_message(use_cells, calls):
     use_cells({"a": square_cell("a"), "b": build_cells.unreadable_default, "c": square_cell("c")})
     with pytest.raises(RuntimeError, match="base cannot be read") as caught:

@@ -200,3 +200,20 @@ def test_the_handled_error_is_restored_after_a_build():
         build._build_by_name("not_a_cell")
         assert sys.exc_info()[1] is outer
     assert sys.exc_info() == (None, None, None)
+
+
+def test_a_build_inside_a_generator_leaves_the_generator_handling_nothing():
+    """The caller's handled error shows through while the generator runs, but is not left in the
+    generator's own exception state."""
+
+    def steps():
+        build._build_by_name("not_a_cell")
+        yield sys.exc_info()[1]
+        yield sys.exc_info()[1]
+
+    generator = steps()
+    try:
+        raise LookupError("outer")
+    except LookupError as outer:
+        assert next(generator) is outer
+    assert next(generator) is None

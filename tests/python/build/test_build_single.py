@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import traceback
+from pathlib import Path
 from typing import ClassVar
 
 import build_cells
@@ -83,9 +84,11 @@ def test_metadata_flag_selects_the_gds_variant(use_cells, host_log, with_metadat
     assert build._build_by_name("r", with_metadata=with_metadata) is None
     target = gds_file("r", with_metadata)
     assert target.is_file() and not gds_file("r", not with_metadata).exists()
-    assert [(str(p), flag) for p, flag in RecordingComponent.writes] == [
-        (str(target), with_metadata)
-    ]
+    # Written under a temporary name beside the target, which then took the target's name.
+    [(written, flag)] = RecordingComponent.writes
+    assert flag is with_metadata and Path(written).parent == target.parent
+    assert Path(written).name.startswith(".r.") and Path(written).suffix == ".gds"
+    assert [p.name for p in target.parent.iterdir() if p.is_file()] == ["r.gds"]
     assert host_log.texts("info") == [f"Successfully built component r to {target}"]
 
 
@@ -171,13 +174,13 @@ def test_save_failure_message_ends_with_the_flag(use_cells, host_log, with_metad
     use_cells({"u": build_cells.unsaveable})
     record("u")
     result = build._build_by_name("u", with_metadata=with_metadata)
-    assert result.message == f"cannot write u.gds (build_cells.py:{line_of('innermost-save')})"
+    assert result.message == f"cannot write GDS (build_cells.py:{line_of('innermost-save')})"
     assert host_log.texts("error") == [
-        f"Failed to save component u: cannot write u.gds [with_metadata={with_metadata}]"
+        f"Failed to save component u: cannot write GDS [with_metadata={with_metadata}]"
     ]
     # Marked successful after construction; the batch's error record replaces it later.
     assert database.get_factories_by_name("u")["u"].status == "SUCCESS"
-    assert log_lines("u")[3] == "OSError: cannot write u.gds"
+    assert log_lines("u")[3] == "OSError: cannot write GDS"
 
 
 @pytest.mark.parametrize("name", ["../escape", "sub/x", "", ".", ".."])

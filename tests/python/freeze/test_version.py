@@ -72,6 +72,19 @@ def test_failure_to_load_the_library_is_not_caught():
             freeze._get_brenvik_version()
 
 
+@pytest.mark.parametrize("kind", [ValueError, IndexError, AttributeError])
+def test_value_index_and_attribute_errors_reading_the_version_give_zeros(kind):
+    module = types.ModuleType("brenvik")
+
+    def __getattr__(name):
+        raise kind(name)
+
+    module.__getattr__ = __getattr__
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setitem(sys.modules, "brenvik", module)
+        assert freeze._get_brenvik_version() == (0, 0, 0)
+
+
 def test_other_errors_reading_the_version_pass_through():
     class Broken(Exception):
         pass

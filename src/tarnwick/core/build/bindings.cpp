@@ -8,8 +8,8 @@
 #include "tarnwick/core/build/driver.hpp"
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/core/build/outcome.hpp"
-#include "tarnwick/core/build/python_text.hpp"
 #include "tarnwick/core/build/single_build.hpp"
+#include "tarnwick/host/python_text.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace nb = nanobind;
@@ -17,11 +17,11 @@ using namespace nb::literals;
 namespace build = tarnwick::build;
 
 namespace {
-// Names and messages cross as Python text (lone surrogates kept); see python_text.hpp.
-std::string text(nb::handle value) { return build::utf8(value); }
+// Names and messages cross as Python text (lone surrogates kept); see host/python_text.hpp.
+std::string text(nb::handle value) { return tarnwick::host::utf8(value); }
 
 nb::object optional_text(const std::optional<std::string>& value) {
-  return value ? nb::object(build::py_text(*value)) : nb::none();
+  return value ? nb::object(tarnwick::host::py_text(*value)) : nb::none();
 }
 }  // namespace
 
@@ -39,6 +39,18 @@ NB_MODULE(build, m) {
       "database, stores the error records of the failed builds and, in every case, sends\n"
       "ReloadFactoriesMessage. An error that escapes a build ends the batch and is raised\n"
       "after the message.");
+
+  m.def(
+      "_build_by_names_reporting",
+      [](nb::args names, bool with_metadata, nb::object report) {
+        build::build_by_names(names, with_metadata, report);
+      },
+      "names"_a, nb::kw_only(), "with_metadata"_a = true, "report"_a,
+      nb::sig("def _build_by_names_reporting(*names: str, with_metadata: bool = True, "
+              "report: typing.Callable[[str, bool, tarnwick.models.FactoryRecord | None], "
+              "object]) -> None"),
+      "build_by_names, calling report(name, failed, result) after each build: whether a check\n"
+      "or a stage failed, and the build's error record (or None).");
 
   m.def(
       "_build_by_name",
@@ -99,7 +111,7 @@ NB_MODULE(build, m) {
   m.def(
       "_format_error_with_location",
       [](nb::handle exception) {
-        return build::py_text(build::format_error_with_location(exception));
+        return tarnwick::host::py_text(build::format_error_with_location(exception));
       },
       "exception"_a, nb::sig("def _format_error_with_location(exception: BaseException) -> str"),
       "The error's text followed by ' (file:line)' of the frame where it was raised.");

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnwick::build {
 
@@ -15,10 +16,6 @@ namespace nb = nanobind;
 
 // The entry for `name` in the active PDK's `cells` (asked afresh), or None.
 nb::object cell_function(const std::string& name);
-// The name of the module that defines `cell_func` (its __module__), "" when there is none.
-std::string defining_module_name(nb::handle cell_func);
-// Whether a module name is that of a schematic cell (read from a ".pic.yml" netlist file).
-bool is_schematic_module(const std::string& module_name);
 // The entry for `name` in the database's get_factories_by_name(name), or None.
 nb::object factory_record(const std::string& name);
 

@@ -11,6 +11,11 @@ namespace nb = nanobind;
 // every case ends by sending ReloadFactoriesMessage. An error escaping a build or a bookend ends
 // the batch and reaches the caller after the reload message; nothing is rolled back.
 // `names` is a tuple of texts (TypeError before any effect when one is not a text).
-void build_by_names(nb::tuple names, bool with_metadata);
+//
+// `report`, when given, is called after each build with (name, failed, result): whether a check or
+// a stage failed, and the build's result (its error record or None). It tells a caller what its own
+// batch did, which the database cannot (another batch may write the same rows meanwhile). An error
+// it raises ends the batch like an error of a build.
+void build_by_names(nb::tuple names, bool with_metadata, nb::handle report = nb::handle());
 
 }  // namespace tarnwick::build

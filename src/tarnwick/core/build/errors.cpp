@@ -3,9 +3,11 @@
 #include <nanobind/stl/string.h>
 
 #include "tarnwick/core/build/file_names.hpp"
-#include "tarnwick/core/build/python_text.hpp"
+#include "tarnwick/host/python_text.hpp"
 
 namespace tarnwick::build {
+
+namespace host = tarnwick::host;
 
 namespace {
 // Strong references, created at module load and kept for the life of the process.
@@ -22,7 +24,7 @@ PyObject* new_error_type(nb::module_& module, const char* name, const char* doc)
 }
 
 nb::object make(PyObject* type, const std::string& message) {
-  return nb::handle(type)(py_text(message));
+  return nb::handle(type)(host::py_text(message));
 }
 }  // namespace
 
@@ -42,26 +44,30 @@ nb::object self_reference_error(const std::string& message) {
 
 void require_safe_file_stem(const std::string& name) {
   if (is_safe_file_stem(name)) return;
-  PyErr_SetObject(PyExc_ValueError,
-                  py_text("factory name '" + name +
-                          "' cannot be a file name: it is empty, '.' or '..', or it holds a path "
-                          "separator or a NUL byte")
-                      .ptr());
-  throw nb::python_error();
+  host::raise(PyExc_ValueError, "factory name '" + name +
+                                    "' cannot be a file name: it is empty, '.' or '..', or it "
+                                    "holds a path separator or a NUL byte");
 }
 
 bool is_ordinary(const nb::python_error& error) { return error.matches(PyExc_Exception); }
 
-HandlingError::HandlingError(nb::handle error)
-    : item_(PyThreadState_Get()->exc_info), previous_(item_->exc_value) {
-  // The item keeps no reference of its own from here on: `previous_` owns it until restored.
-  item_->exc_value = Py_XNewRef(error.ptr());
+HandlingError::HandlingError(nb::handle error) {
+  // The public API reads the innermost exception state that holds an error (an outer one shows
+  // through an empty inner one) and writes the innermost state itself. Clearing the innermost
+  // state and reading again tells whether the error read first was that state's own.
+  PyObject* shown = PyErr_GetHandledException();  // new reference or null
+  PyErr_SetHandledException(Py_None);
+  PyObject* below = PyErr_GetHandledException();
+  const bool own = shown != nullptr && shown != below;
+  Py_XDECREF(below);
+  previous_ = own ? shown : nullptr;
+  if (!own) Py_XDECREF(shown);
+  PyErr_SetHandledException(error.is_valid() ? error.ptr() : Py_None);
 }
 
 HandlingError::~HandlingError() {
-  PyObject* current = item_->exc_value;
-  item_->exc_value = previous_;
-  Py_XDECREF(current);
+  PyErr_SetHandledException(previous_ != nullptr ? previous_ : Py_None);
+  Py_XDECREF(previous_);
 }
 
 }  // namespace tarnwick::build

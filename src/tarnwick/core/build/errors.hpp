@@ -31,10 +31,10 @@ void require_safe_file_stem(const std::string& name);
 bool is_ordinary(const nb::python_error& error);
 
 // For its lifetime, makes `error` the error being handled from Python's point of view, as inside
-// an `except` block: what sys.exception() and traceback.format_exc() report, and what becomes the
-// __context__ of an error raised meanwhile. A null handle means that no error is being handled.
-// The handled error of the innermost exception-state item of the thread is restored exactly on
-// destruction. Scopes nest; create and destroy them on the same thread, in LIFO order.
+// an `except` block: what sys.exception(), sys.exc_info() and traceback.format_exc() report, and
+// what becomes the __context__ of an error raised meanwhile. A null handle means that no error is
+// being handled. What the thread handled before is restored on destruction, as at the end of an
+// `except` block. Scopes nest; create and destroy them on the same thread, in LIFO order.
 class HandlingError {
  public:
   explicit HandlingError(nb::handle error);
@@ -43,8 +43,9 @@ class HandlingError {
   HandlingError& operator=(const HandlingError&) = delete;
 
  private:
-  _PyErr_StackItem* item_;
-  PyObject* previous_;  // owned
+  // The error that the thread's innermost exception state held itself (owned), or null when it
+  // held none and an outer state's error showed through.
+  PyObject* previous_;
 };
 
 }  // namespace tarnwick::build

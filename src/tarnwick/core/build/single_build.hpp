@@ -16,4 +16,12 @@ namespace nb = nanobind;
 // that ran to its end. Errors of the look-up, inside the checks or of the outcome steps propagate.
 nb::object build_by_name(const std::string& name, bool with_metadata);
 
+// What one build gave: its result (as build_by_name returns it) and whether a check or a stage
+// failed (a failure of a factory without record gives no record but counts as failed).
+struct BuildOutcome {
+  nb::object record;
+  bool failed;
+};
+BuildOutcome build_outcome(const std::string& name, bool with_metadata);
+
 }  // namespace tarnwick::build

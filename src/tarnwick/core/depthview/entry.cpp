@@ -14,28 +14,31 @@
 #include "tarnwick/core/depthview/viewer_config.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
+#include "tarnwick/host/files.hpp"
 #include "tarnwick/host/json.hpp"
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/klayout.hpp"
+#include "tarnwick/host/library.hpp"
+#include "tarnwick/host/messages.hpp"
+#include "tarnwick/host/pdk.hpp"
+#include "tarnwick/host/python_text.hpp"
+#include "tarnwick/host/runtime.hpp"
 
 namespace tarnwick::depthview {
 
 namespace {
 
-using host::is_instance;
-using model::Output;
+namespace library = host::library;
 
-std::string name_of_type(nb::handle value) {
-  return nb::cast<std::string>(value.type().attr("__name__"));
-}
+std::string name_of_type(nb::handle value) { return host::utf8_text_of(host::name_of_type(value)); }
+using model::Output;
 
 nb::module_ this_module() { return nb::module_::import_("tarnwick.core.depthview"); }
 
 // The layer views or layer stack of the component library's active PDK, refused unless it has
 // the library's type.
-nb::object pdk_member(nb::handle library, const char* getter, const char* type,
+nb::object pdk_member(nb::object value, bool (*has_type)(nb::handle), const char* type,
                       const std::string& what) {
-  nb::object value = library.attr(getter)();
-  if (!is_instance(value, library.attr(type))) {
+  if (!has_type(value)) {
     host::raise(PyExc_ValueError, std::string("PDK has no ") + type + " configured (got " +
                                       name_of_type(value) + "). 3D viewer requires a PDK with " +
                                       what + ".");
@@ -48,7 +51,7 @@ nb::object pdk_member(nb::handle library, const char* getter, const char* type,
 // context, as a failure inside a Python `finally` would.
 void remove_temporary(nb::handle path, nb::python_error* original) {
   try {
-    host::pathlib.resolved().attr("Path")(path).attr("unlink")();
+    host::files::remove(path);
   } catch (nb::python_error& error) {
     if (error.matches(PyExc_FileNotFoundError)) return;
     if (original != nullptr) {
@@ -71,33 +74,28 @@ template <class Use>
 nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle layer_stack,
                        Use&& use) {
   // Layer views and layer stack from the library's PDK unless given.
-  nb::handle library = host::brenvik.resolved();
   nb::object views = nb::borrow(layer_views);
-  if (views.is_none()) views = pdk_member(library, "get_layer_views", "LayerViews", "layer views");
+  if (views.is_none()) {
+    views = pdk_member(library::get_layer_views(), &library::is_layer_views, "LayerViews",
+                       "layer views");
+  }
   nb::object stack = nb::borrow(layer_stack);
   if (stack.is_none()) {
-    stack = pdk_member(library, "get_layer_stack", "LayerStack", "a layer stack");
+    stack = pdk_member(library::get_layer_stack(), &library::is_layer_stack, "LayerStack",
+                       "a layer stack");
   }
   // A path text names a GDS file to import.
   nb::object source = nb::borrow(component);
-  if (PyUnicode_Check(source.ptr())) source = library.attr("import_gds")(source);
-  nb::object component_with_booleans = stack.attr("get_component_with_derived_layers")(source);
+  if (PyUnicode_Check(source.ptr())) source = library::import_gds(source);
+  nb::object component_with_booleans = library::component_with_derived_layers(stack, source);
   nb::dict layers = python::get_layer_properties(stack, views);
 
-  nb::object file = host::tempfile.resolved().attr("NamedTemporaryFile")(nb::arg("suffix") = ".gds",
-                                                                         nb::arg("delete") = false);
-  nb::object path = file.attr("name");
+  nb::object path = host::files::temporary_file(".gds");
   nb::object result;
   try {
-    try {
-      component_with_booleans.attr("write_gds")(path);
-    } catch (...) {
-      file.attr("close")();
-      throw;
-    }
-    file.attr("close")();
-    nb::object layout = host::klayout_db.resolved().attr("Layout")();
-    layout.attr("read")(path);
+    library::write_gds(component_with_booleans, path);
+    nb::object layout = host::klayout::new_layout();
+    host::klayout::read_layout(layout, path);
     result = use(std::move(layout), std::move(layers));
   } catch (nb::python_error& error) {
     remove_temporary(path, &error);
@@ -157,12 +155,11 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
   report.start("read");
   const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
   nb::object pdk = host::get_pdk();
-  nb::object layer_stack = pdk.attr("layer_stack");
-  nb::object layer_views = pdk.attr("layer_views");
-  if (host::assertions_enabled()) {
-    nb::handle library = host::brenvik.resolved();
-    if (!is_instance(layer_stack, library.attr("LayerStack"))) host::raise_assertion();
-    if (!is_instance(layer_views, library.attr("LayerViews"))) host::raise_assertion();
+  nb::object layer_stack = host::pdk::layer_stack(pdk);
+  nb::object layer_views = host::pdk::layer_views(pdk);
+  if (host::runtime::assertions_enabled()) {
+    if (!library::is_layer_stack(layer_stack)) host::raise_assertion();
+    if (!library::is_layer_views(layer_views)) host::raise_assertion();
   }
   const bool native = this_module().attr("ParseGDS").is(nb::type<python::ParseGDS>());
   nb::object content = with_layout(

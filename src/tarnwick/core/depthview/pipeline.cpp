@@ -16,6 +16,7 @@
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/json.hpp"
 #include "tarnwick/host/services.hpp"
+#include "tarnwick/host/settings.hpp"
 
 namespace tarnwick::depthview {
 
@@ -57,7 +58,7 @@ void count(const Tree& tree, const View& view, StageReport& report) {
 template <class View, class Tree>
 nb::str encode(const View& view, const Tree& tree, const python::LayerTable& layers,
                const model::PolygonPool& pool, double units_per_micrometre, StageReport& report) {
-  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::max_message_bytes(),
+  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::settings::max_message_bytes(),
                          [&](const typename Tree::Node& node) -> std::uint64_t {
                            switch (node.kind) {
                              case Tree::Kind::cell:
@@ -136,7 +137,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
   reader.reset();
   request.layout.reset();
   report.count("polygons", static_cast<long long>(extraction.pool.size()));
-  transform::check_placement_limit(graph, host::max_placements());
+  transform::check_placement_limit(graph, host::settings::max_placements());
 
   report.start("convert");
   transform::GraphView graph_view(graph);

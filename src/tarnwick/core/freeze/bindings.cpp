@@ -13,10 +13,7 @@ NB_MODULE(freeze, m) {
   host::bind_services();
 
   // Lazy bindings: nothing behind them is imported before its first use.
-  m.attr("ostrand") = host::ostrand.get();
-  m.attr("get_pdk") = host::pdk_get_pdk.get();
-  m.attr("log") = host::logger_get_logger.get();
-  freeze::use_module_globals(m);
+  freeze::add_module_bindings(m);
 
   m.def("freeze", &freeze::freeze, nb::arg("cell_name").none(), nb::arg("kwargs"),
         nb::sig("def freeze(cell_name: str, **kwargs: typing.Any) -> dict[str, typing.Any]"),

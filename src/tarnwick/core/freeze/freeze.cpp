@@ -14,10 +14,17 @@ namespace {
 
 using host::check;
 using host::contains;
+using host::join;
+using host::name_of_type;
+using host::raise;
+using host::text_of;
 
-// The module's globals; a strong reference, leaked on purpose: the module lives as long as the
-// process.
+// The module's globals, and the lazy bindings that its names get_pdk, log and ostrand held when it
+// was loaded. Strong references, leaked on purpose: the module lives as long as the process.
 PyObject* module_globals = nullptr;
+PyObject* loaded_get_pdk = nullptr;
+PyObject* loaded_log = nullptr;
+PyObject* loaded_ostrand = nullptr;
 
 // From this library version on, get_netlist takes the options that silence its warnings.
 constexpr std::array<int, 3> NETLIST_OPTIONS_VERSION{9, 34, 0};
@@ -38,32 +45,23 @@ nb::object global(const char* name) {
   return nb::borrow(value);
 }
 
-// Messages are joined as Python text, so that any cell name (even one that has no UTF-8 form)
-// appears in them exactly.
-nb::str join(std::initializer_list<nb::handle> pieces) {
-  nb::object text = nb::str("");
-  for (nb::handle piece : pieces) {
-    text = nb::steal(PyUnicode_Concat(text.ptr(), piece.ptr()));
-    check(text.is_valid());
-  }
-  return nb::borrow<nb::str>(text);
+// The module's names are honoured as Python code honours its globals: a name rebound on the module
+// is called instead of the host service. While a name still holds the binding made at load, the
+// host facade is used, which reads the service afresh (so a service replaced on its own module is
+// seen too).
+nb::object active_pdk() {
+  nb::object get_pdk = global("get_pdk");
+  return get_pdk.is(loaded_get_pdk) ? host::get_pdk() : get_pdk();
 }
 
-[[noreturn]] void raise(PyObject* kind, nb::handle message) {
-  PyErr_SetObject(kind, message.ptr());
-  throw nb::python_error();
+nb::object logger() {
+  nb::object get_logger = global("log");
+  return get_logger.is(loaded_log) ? host::logger::get_logger() : get_logger();
 }
 
-// str(value), Python's text form.
-nb::str text_of(nb::handle value) {
-  nb::object text = nb::steal(PyObject_Str(value.ptr()));
-  check(text.is_valid());
-  return nb::borrow<nb::str>(text);
-}
-
-nb::str name_of_type(nb::handle value) {
-  return nb::borrow<nb::str>(
-      nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()))).attr("__name__"));
+nb::object ostrand() {
+  nb::object module = global("ostrand");
+  return module.is(loaded_ostrand) ? host::library::ostrand() : module;
 }
 
 // The netlist's value under `key`, or a new empty map when it has none.
@@ -73,39 +71,25 @@ nb::object section(nb::handle netlist, const char* key) {
   return nb::dict();
 }
 
-bool is_yaml_cell(nb::handle cell_function) {
-  nb::object module = cell_function.attr("__module__");
-  if (!PyUnicode_Check(module.ptr())) return false;
-  nb::str suffix("_picyml");
-  const Py_ssize_t match =
-      PyUnicode_Tailmatch(module.ptr(), suffix.ptr(), 0, PY_SSIZE_T_MAX, /*direction=*/+1);
-  check(match >= 0);
-  return match == 1;
-}
-
 // Steps shared by both operations: look the cell up in the active PDK, refuse YAML cells and
 // instantiate it with a copy of the keyword arguments. Returns the component.
 nb::object instantiate(nb::handle cell_name, const nb::kwargs& kwargs) {
   if (!PyUnicode_Check(cell_name.ptr())) {
     raise(PyExc_TypeError, join({nb::str("cell_name must be str, not "), name_of_type(cell_name)}));
   }
-  nb::object pdk = global("get_pdk")();
-  nb::object cells = pdk.attr("cells");
+  nb::object pdk = active_pdk();
+  nb::object cells = host::pdk::cells(pdk);
   if (!contains(cells, cell_name)) {
     raise(PyExc_FileNotFoundError, join({nb::str("Cell "), cell_name, nb::str(" not found in PDK "),
-                                         text_of(pdk.attr("name"))}));
+                                         text_of(host::pdk::name(pdk))}));
   }
   nb::object cell_function = cells[cell_name];
-  if (is_yaml_cell(cell_function)) {
+  if (host::library::is_schematic_module(host::library::module_name(cell_function))) {
     raise(PyExc_RuntimeError,
           join({nb::str("Cell "), cell_name, nb::str(" is already a YAML cell.")}));
   }
-  nb::object arguments = nb::steal(PyDict_Copy(kwargs.ptr()));
-  check(arguments.is_valid());
-  nb::object component =
-      nb::steal(PyObject_Call(cell_function.ptr(), nb::tuple().ptr(), arguments.ptr()));
-  check(component.is_valid());
-  return component;
+  nb::object arguments = host::checked(PyDict_Copy(kwargs.ptr()));
+  return host::checked(PyObject_Call(cell_function.ptr(), nb::tuple().ptr(), arguments.ptr()));
 }
 
 // Whether the installed library takes the netlist options, asked through the module's own
@@ -120,7 +104,7 @@ bool takes_netlist_options() {
 }
 
 void require_map(nb::handle netlist, nb::handle cell_name, const char* what) {
-  if (host::is_mapping(netlist)) return;
+  if (host::runtime::is_mapping(netlist)) return;
   raise(PyExc_TypeError,
         join({nb::str("Expected the "), nb::str(what), nb::str(" of cell "), cell_name,
               nb::str(" to be a dict, got "), name_of_type(netlist), nb::str(".")}));
@@ -128,10 +112,10 @@ void require_map(nb::handle netlist, nb::handle cell_name, const char* what) {
 
 // One "key: value" text per entry of the flattened warnings map, all made before any is logged.
 std::vector<nb::object> warning_texts(nb::handle warnings) {
-  nb::object flat = global("ostrand").attr("flatten_dict")(warnings, nb::arg("sep") = " ");
+  nb::object flat = host::library::flatten_dict(ostrand(), warnings, " ");
   std::vector<nb::object> texts;
   nb::str separator(": ");
-  for (nb::handle item : flat.attr("items")()) {
+  for (nb::handle item : host::checked(PyMapping_Items(flat.ptr()))) {
     nb::object pair = nb::steal(PySequence_Tuple(item.ptr()));
     check(pair.is_valid());
     const Py_ssize_t size = PyTuple_GET_SIZE(pair.ptr());
@@ -150,20 +134,26 @@ std::vector<nb::object> warning_texts(nb::handle warnings) {
 }
 
 void log_warnings(nb::handle warnings) {
-  for (const nb::object& text : warning_texts(warnings)) global("log")().attr("warning")(text);
+  for (const nb::object& text : warning_texts(warnings)) host::logger::warning(logger(), text);
 }
 
 }  // namespace
 
-void use_module_globals(nb::module_ module) {
+void add_module_bindings(nb::module_ module) {
+  module.attr("ostrand") = host::library::ostrand_binding();
+  module.attr("get_pdk") = host::get_pdk_binding();
+  module.attr("log") = host::logger::get_logger_binding();
   module_globals = nb::borrow(PyModule_GetDict(module.ptr())).release().ptr();
+  loaded_get_pdk = global("get_pdk").release().ptr();
+  loaded_log = global("log").release().ptr();
+  loaded_ostrand = global("ostrand").release().ptr();
 }
 
 nb::object freeze(nb::handle cell_name, nb::kwargs kwargs) {
   nb::object component = instantiate(cell_name, kwargs);
-  nb::object netlist = takes_netlist_options()
-                           ? component.attr("get_netlist")(nb::arg("on_multi_connect") = "ignore")
-                           : component.attr("get_netlist")();
+  nb::dict options;
+  if (takes_netlist_options()) options["on_multi_connect"] = "ignore";
+  nb::object netlist = host::library::get_netlist(component, options);
   require_map(netlist, cell_name, "netlist");
 
   nb::dict result;
@@ -180,11 +170,13 @@ nb::object freeze(nb::handle cell_name, nb::kwargs kwargs) {
 
 nb::object freeze_recursive(nb::handle cell_name, nb::kwargs kwargs) {
   nb::object component = instantiate(cell_name, kwargs);
-  nb::object get_netlist = component.attr("get_netlist");
-  nb::object netlist = takes_netlist_options() ? get_netlist(nb::arg("recursive") = true,
-                                                             nb::arg("on_multi_connect") = "ignore",
-                                                             nb::arg("on_dangling_port") = "ignore")
-                                               : get_netlist(nb::arg("recursive") = true);
+  nb::dict options;
+  options["recursive"] = true;
+  if (takes_netlist_options()) {
+    options["on_multi_connect"] = "ignore";
+    options["on_dangling_port"] = "ignore";
+  }
+  nb::object netlist = host::library::get_netlist(component, options);
   // No netlist at all is handed back as it is: it has no warnings.
   if (netlist.is_none()) {
     log_warnings(nb::dict());
@@ -197,31 +189,28 @@ nb::object freeze_recursive(nb::handle cell_name, nb::kwargs kwargs) {
 
 nb::tuple get_brenvik_version() {
   const nb::tuple unreadable = nb::make_tuple(0, 0, 0);
-  nb::object brenvik = host::import_brenvik();
-
-  nb::object version = nb::steal(PyObject_GetAttrString(brenvik.ptr(), "__version__"));
-  if (!version.is_valid()) {
-    check(PyErr_ExceptionMatches(PyExc_AttributeError));
-    PyErr_Clear();
+  nb::object library = host::library::import_brenvik();
+  nb::object version;
+  try {
+    version = host::library::version_text(library);
+  } catch (nb::python_error& error) {
+    // The errors of an unreadable version text; any other error passes to the caller.
+    if (!error.matches(PyExc_AttributeError) && !error.matches(PyExc_ValueError) &&
+        !error.matches(PyExc_IndexError)) {
+      throw;
+    }
     return unreadable;
   }
   // A version that is not text has no parts to read.
   if (!PyUnicode_Check(version.ptr())) return unreadable;
 
-  // Split the UTF-8 form; "surrogatepass" keeps every text encodable and decodes back exactly.
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(version.ptr(), "utf-8", "surrogatepass"));
-  check(bytes.is_valid());
-  const VersionTexts texts = split_version(
-      {PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr()))});
+  const VersionTexts texts = split_version(host::utf8(version));
 
   // Each text is read exactly as Python's int() reads it (signs, blanks, "_" between digits, any
   // Unicode decimal digits, no size limit); a text that is not an integer gives (0, 0, 0).
   std::vector<nb::object> numbers;
   for (const std::string* text : {&texts.major, &texts.minor, &texts.patch}) {
-    nb::object part = nb::steal(
-        PyUnicode_DecodeUTF8(text->data(), static_cast<Py_ssize_t>(text->size()), "surrogatepass"));
-    check(part.is_valid());
-    nb::object number = nb::steal(PyLong_FromUnicodeObject(part.ptr(), 10));
+    nb::object number = nb::steal(PyLong_FromUnicodeObject(host::py_text(*text).ptr(), 10));
     if (!number.is_valid()) {
       check(PyErr_ExceptionMatches(PyExc_ValueError));
       PyErr_Clear();

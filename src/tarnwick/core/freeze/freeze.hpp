@@ -3,18 +3,20 @@
 //
 // The operations read the module-level names `get_pdk`, `log`, `ostrand` and
 // `_get_brenvik_version` from the module's globals at every call, as Python code reads its
-// globals: a name rebound on the module (for example by a test) is honoured. Errors of the PDK, the
-// cell function, `get_netlist`, `flatten_dict` and the logger pass through unchanged; no partial
-// result is returned, and warnings already logged stay logged.
+// globals: a name rebound on the module (for example by a test) is honoured. While `get_pdk`, `log`
+// and `ostrand` still hold the lazy bindings made at load, the services behind them are reached
+// through the host layer, which reads them afresh (a service replaced on its own module is seen
+// as well). Errors of the PDK, the cell function, `get_netlist`, `flatten_dict` and the logger pass
+// through unchanged; no partial result is returned, and warnings already logged stay logged.
 #include <nanobind/nanobind.h>
 
 namespace tarnwick::freeze {
 
 namespace nb = nanobind;
 
-// Remembers `module` as the module whose globals the operations below read. Called once, when the
-// module is loaded, after its lazy bindings have been set.
-void use_module_globals(nb::module_ module);
+// Gives `module` its lazy bindings get_pdk, log and ostrand and remembers it as the module whose
+// globals the operations below read. Called once, when the module is loaded.
+void add_module_bindings(nb::module_ module);
 
 inline constexpr const char* FREEZE_DOC =
     "Netlist of the PDK cell ``cell_name`` instantiated with the keyword arguments.\n\n"
@@ -37,7 +39,8 @@ nb::object freeze_recursive(nb::handle cell_name, nb::kwargs kwargs);
 
 inline constexpr const char* GET_BRENVIK_VERSION_DOC =
     "Version of the installed brenvik as (major, minor, patch); (0, 0, 0) when its version text\n"
-    "cannot be read.";
+    "cannot be read (reading it raises ValueError, IndexError or AttributeError, or a part is not\n"
+    "an integer).";
 nb::tuple get_brenvik_version();
 
 }  // namespace tarnwick::freeze

@@ -18,6 +18,7 @@
 #include "tarnwick/core/depthview/direct/layout_object.hpp"
 #include "tarnwick/core/depthview/direct/native_reader.hpp"
 #include "tarnwick/core/depthview/read/direct_capsule.hpp"
+#include "tarnwick/host/klayout.hpp"
 #include "tarnwick/host/services.hpp"
 
 namespace nb = nanobind;
@@ -29,7 +30,7 @@ using tarnwick::depthview::read::LayoutReader;
 // The factory of read/direct_capsule.hpp.
 LayoutReader* open_reader(PyObject* layout, std::string* why_not) {
   try {
-    nb::handle layout_type = tarnwick::host::klayout_db.resolved().attr("Layout");
+    nb::object layout_type = tarnwick::host::klayout::layout_type();
     db::Layout* native =
         tarnwick::depthview::direct::layout_behind(layout, layout_type.ptr(), *why_not);
     if (native == nullptr) return nullptr;
@@ -51,7 +52,7 @@ NB_MODULE(_klayout_direct, m) {
   using namespace tarnwick::depthview::direct;
   tarnwick::host::bind_services();
   // The libraries checked are those that klayout.db itself runs on.
-  tarnwick::host::klayout_db.resolved();
+  tarnwick::host::klayout::layout_type();
   const std::string mismatch = build_id_mismatch(klayout_libraries);
   if (!mismatch.empty()) {
     throw std::runtime_error(

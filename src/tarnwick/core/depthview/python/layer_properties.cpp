@@ -5,64 +5,54 @@
 #include "tarnwick/core/depthview/python/records.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/library.hpp"
 
 namespace tarnwick::depthview::python {
 
-namespace {
-
-using host::is_instance;
-
-}  // namespace
+namespace library = host::library;
 
 nb::dict get_layer_properties(nb::handle layer_stack, nb::handle layer_views) {
-  nb::handle brenvik = host::brenvik.resolved();
-  nb::object derived_layer_type = brenvik.attr("DerivedLayer");
-  nb::object logical_layer_type = brenvik.attr("LogicalLayer");
-  nb::object layer_enum_type = host::tesselink.resolved().attr("LayerEnum");
   nb::handle pdk_layer = record_class(RecordKind::PdkLayer);
-
   nb::dict layers;
-  nb::object levels = layer_stack.attr("layers").attr("values")();
+  nb::object levels = library::stack_levels(layer_stack);
   for (nb::handle level : levels) {
-    nb::object layer = level.attr("layer");
+    nb::object layer = library::level_layer(level);
     nb::object chosen;
-    if (is_instance(layer, derived_layer_type)) {
-      nb::object derived = level.attr("derived_layer");
+    if (library::is_derived_layer(layer)) {
+      nb::object derived = library::level_derived_layer(level);
       if (derived.is_none()) continue;
       chosen = derived;
-    } else if (is_instance(layer, logical_layer_type)) {
+    } else if (library::is_logical_layer(layer)) {
       chosen = layer;
     } else {
       host::raise(PyExc_TypeError, "Unknown type " + nb::cast<std::string>(nb::str(layer.type())));
     }
     // A derived level's target may be a derived layer itself: nothing to draw it on.
-    if (!is_instance(chosen, logical_layer_type)) continue;
-    nb::object layer_enum = chosen.attr("layer");
-    if (!is_instance(layer_enum, layer_enum_type)) continue;
+    if (!library::is_logical_layer(chosen)) continue;
+    nb::object layer_enum = library::logical_layer_enum(chosen);
+    if (!library::is_layer_enum(layer_enum)) continue;
 
-    nb::object number = layer_enum.attr("layer");
-    nb::object datatype = layer_enum.attr("datatype");
+    nb::object number = library::enum_layer(layer_enum);
+    nb::object datatype = library::enum_datatype(layer_enum);
     nb::tuple layer_spec = nb::make_tuple(number, datatype);
     nb::object view;
     try {
-      view = layer_views.attr("get_from_tuple")(layer_spec);
+      view = library::layer_view(layer_views, layer_spec);
     } catch (nb::python_error& error) {
       // A layer without a view is left out; only ordinary errors count as "no view".
       if (!error.matches(PyExc_Exception)) throw;
       continue;
     }
-    nb::object fill_color = view.attr("fill_color");
+    nb::object fill_color = library::fill_color(view);
     if (fill_color.is_none()) continue;
-    nb::object color = fill_color.attr("as_hex")();
+    nb::object color = library::color_hex(fill_color);
 
-    nb::object name = nb::none();
-    if (nb::hasattr(layer_enum, "name")) name = layer_enum.attr("name");
+    nb::object name = library::enum_name(layer_enum).value_or(nb::none());
     if (name.is_none()) name = nb::str("({}, {})").format(number, datatype);
     // Read into objects before the call: a failing attribute lookup then raises its own error
     // instead of surfacing as a failed argument conversion.
-    nb::object thickness = level.attr("thickness");
-    nb::object zmin = level.attr("zmin");
+    nb::object thickness = library::level_thickness(level);
+    nb::object zmin = library::level_zmin(level);
     layers[layer_spec] = pdk_layer(name, thickness, zmin, color);
   }
   return layers;

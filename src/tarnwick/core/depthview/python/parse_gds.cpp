@@ -14,6 +14,7 @@
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
+#include "tarnwick/host/settings.hpp"
 
 namespace tarnwick::depthview::python {
 
@@ -141,7 +142,7 @@ model::CellGraph ParseGDS::parse(const std::vector<std::int64_t>& tops) {
     throw;
   }
   hand_on();
-  transform::check_placement_limit(graph, host::max_placements());
+  transform::check_placement_limit(graph, host::settings::max_placements());
   return graph;
 }
 

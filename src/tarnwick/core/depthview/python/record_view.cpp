@@ -8,6 +8,7 @@
 #include "tarnwick/core/depthview/python/records.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
+#include "tarnwick/host/python_text.hpp"
 
 namespace tarnwick::depthview::python {
 
@@ -15,9 +16,7 @@ namespace {
 
 using host::checked;
 
-std::string name_of_type(nb::handle value) {
-  return nb::cast<std::string>(nb::type_name(value.type()));
-}
+std::string name_of_type(nb::handle value) { return host::utf8_text_of(host::name_of_type(value)); }
 
 }  // namespace
 

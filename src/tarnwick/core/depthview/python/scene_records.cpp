@@ -7,6 +7,7 @@
 #include "tarnwick/core/depthview/python/records.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/services.hpp"
+#include "tarnwick/host/settings.hpp"
 
 namespace tarnwick::depthview::python {
 
@@ -48,7 +49,7 @@ nb::object float32_array(std::size_t size, const std::function<void(float*)>& fi
 
 nb::object scene_records(const RecordViewerTree& tree, RecordView& view, const LayerTable& layers,
                          nb::handle instances, double units_per_micrometre) {
-  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::max_message_bytes(),
+  write::check_text_size(tree, tree.by_layer ? 7 : 6, host::settings::max_message_bytes(),
                          [&](const Tree::Node& node) -> std::uint64_t {
                            switch (node.kind) {
                              case Tree::Kind::cell: {

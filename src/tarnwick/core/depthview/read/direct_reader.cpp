@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "tarnwick/core/depthview/read/direct_capsule.hpp"
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/klayout.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -47,7 +47,7 @@ struct Module {
 Module load_module() {
   Module result;
   try {
-    host::klayout_db.resolved();  // the module links the libraries klayout.db loads
+    host::klayout::layout_type();  // the module links the libraries klayout.db loads
   } catch (nb::python_error& error) {
     error.restore();
     result.why_not = "klayout.db does not import: " + pending_error_text();

@@ -9,7 +9,7 @@
 #include "tarnwick/core/depthview/read/klayout_bytes.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/klayout.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -20,16 +20,7 @@ using host::as_int64;
 using host::truthy;
 using model::Placement;
 
-enum class Kind { trans, dtrans, icplx, dcplx, none };
-
-Kind kind_of(nb::handle value) {
-  nb::handle db = host::klayout_db.resolved();
-  if (nb::isinstance(value, db.attr("Trans"))) return Kind::trans;
-  if (nb::isinstance(value, db.attr("DTrans"))) return Kind::dtrans;
-  if (nb::isinstance(value, db.attr("ICplxTrans"))) return Kind::icplx;
-  if (nb::isinstance(value, db.attr("DCplxTrans"))) return Kind::dcplx;
-  return Kind::none;
-}
+using Kind = host::klayout::TransKind;
 
 }  // namespace
 
@@ -43,20 +34,20 @@ Placement complex_placement_from_attributes(nb::handle trans, bool floating) {
 }
 
 Placement placement_of(nb::handle trans) {
-  const Kind kind = kind_of(trans);
+  const Kind kind = host::klayout::trans_kind(trans);
   if (kind == Kind::none) {
     host::raise(PyExc_TypeError,
                 "KTrans wraps a KLayout Trans, DTrans, ICplxTrans or DCplxTrans, not " +
                     nb::cast<std::string>(nb::type_name(trans.type())));
   }
-  const bool floating = kind == Kind::dtrans || kind == Kind::dcplx;
+  const bool floating = kind == Kind::dtrans || kind == Kind::dcplx_trans;
   if (kind == Kind::trans || kind == Kind::dtrans) {
     const std::int64_t code = as_int64(trans.attr("rot"));  // 0..3 rotations, 4..7 mirrored
     nb::object disp = trans.attr("disp");
     return Placement::simple(static_cast<int>(code & 3), code >= 4, as_double(disp.attr("x")),
                              as_double(disp.attr("y")), floating);
   }
-  if (nb::hasattr(trans, "to_bytes")) {
+  if (host::klayout::complex_trans_has_bytes()) {
     nb::object bytes = trans.attr("to_bytes")();
     char* data = nullptr;
     Py_ssize_t size = 0;
@@ -71,16 +62,15 @@ Placement placement_of(nb::handle trans) {
 }
 
 nb::object klayout_trans(const Placement& p) {
-  nb::handle db = host::klayout_db.resolved();
+  namespace klayout = host::klayout;
   if (!p.complex) {
     const int rotation = p.rotation();
-    if (p.floating) return db.attr("DTrans")(rotation, p.mirror(), p.dx, p.dy);
-    return db.attr("Trans")(rotation, p.mirror(), static_cast<std::int64_t>(std::llround(p.dx)),
-                            static_cast<std::int64_t>(std::llround(p.dy)));
+    if (p.floating) return klayout::simple_dtrans(rotation, p.mirror(), p.dx, p.dy);
+    return klayout::simple_trans(rotation, p.mirror(), std::llround(p.dx), std::llround(p.dy));
   }
   nb::object exact =
-      db.attr("DCplxTrans")(p.magnification(), p.angle_degrees(), p.mirror(), p.dx, p.dy);
-  return p.floating ? exact : db.attr("ICplxTrans")(exact);
+      klayout::complex_dtrans(p.magnification(), p.angle_degrees(), p.mirror(), p.dx, p.dy);
+  return p.floating ? exact : klayout::complex_trans_of(exact);
 }
 
 }  // namespace tarnwick::depthview::read

@@ -8,7 +8,7 @@
 #include "tarnwick/core/depthview/read/klayout_objects.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
-#include "tarnwick/host/services.hpp"
+#include "tarnwick/host/klayout.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -67,14 +67,13 @@ Placement simple_placement(nb::handle trans, bool floating) {
 }  // namespace
 
 PythonReader::PythonReader(nb::handle layout) {
-  nb::handle db = host::klayout_db.resolved();
-  if (!nb::isinstance(layout, db.attr("Layout"))) {
+  if (!nb::isinstance(layout, host::klayout::layout_type())) {
     host::raise(PyExc_TypeError, "layout must be a klayout.db.Layout, not " +
                                      nb::cast<std::string>(nb::type_name(layout.type())));
   }
   layout_ = nb::borrow(layout);
-  polygon_bytes_ = nb::hasattr(db.attr("Polygon"), "to_bytes");
-  trans_bytes_ = nb::hasattr(db.attr("ICplxTrans"), "to_bytes");
+  polygon_bytes_ = host::klayout::polygon_has_bytes();
+  trans_bytes_ = host::klayout::complex_trans_has_bytes();
 }
 
 double PythonReader::dbu() { return as_double(layout_.attr("dbu")); }
