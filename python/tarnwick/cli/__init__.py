@@ -12,7 +12,7 @@ import sys
 
 __all__ = ["main", "COMMANDS"]
 
-COMMANDS = ("view", "build", "freeze", "pdk")
+COMMANDS = ("view", "build", "freeze", "pdk", "serve", "watch")
 
 
 def _parser() -> argparse.ArgumentParser:
