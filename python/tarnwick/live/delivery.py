@@ -43,7 +43,7 @@ def _no_server(why: str) -> Delivery:
     global _notice_given
     if not _notice_given:
         _notice_given = True
-        _log().info(f"no live viewer running ({why}): start one with `tarnwick serve` to see it")
+        _log().info(f"no live viewer running ({why}); `tarnwick serve` starts one")
     return Delivery(False, problem=f"no live viewer running ({why})")
 
 

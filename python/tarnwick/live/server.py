@@ -93,9 +93,7 @@ class LiveServer:
     def application(self) -> web.Application:
         # The body cap is checked in receive() with a clearer message than aiohttp's own; this
         # limit only stops aiohttp from reading far past it.
-        app = web.Application(
-            middlewares=[self._guard], client_max_size=self.max_message_bytes + 1
-        )
+        app = web.Application(middlewares=[self._guard], client_max_size=self.max_message_bytes + 1)
         app.router.add_get("/", self._page)
         app.router.add_get("/ws", self._socket)
         app.router.add_post("/api/messages", self._receive)
@@ -131,9 +129,12 @@ class LiveServer:
         await socket.prepare(request)
         async with self._order:  # no message slips in between the greeting and the replay
             hello = {"type": "hello", "server": self.instance, "seq": self.seq}
-            await socket.send_str(orjson.dumps(hello).decode())
-            if self.latest_scene is not None:
-                await socket.send_str(self.latest_scene)
+            try:
+                await socket.send_str(orjson.dumps(hello).decode())
+                if self.latest_scene is not None:
+                    await socket.send_str(self.latest_scene)
+            except ConnectionError:  # gone at once
+                return socket
             self.pages.add(socket)
         self.log(f"page connected ({len(self.pages)} open)")
         try:
@@ -207,7 +208,7 @@ class LiveServer:
         try:
             await asyncio.wait_for(page.send_str(text), _SEND_TIMEOUT)
             return True
-        except (ConnectionError, RuntimeError, asyncio.TimeoutError) as error:
+        except (TimeoutError, ConnectionError, RuntimeError) as error:
             self.log(f"a page did not take the message ({error or type(error).__name__})")
             self.pages.discard(page)
             await page.close(code=WSCloseCode.GOING_AWAY)
@@ -244,6 +245,19 @@ def _answers(info: ServerInfo) -> bool:
         connection.close()
 
 
+def _refuse_if_running(path) -> None:
+    """LiveServerError when the server file names a server that answers."""
+    try:
+        other = read_server_file(path)
+    except ServerFileError:
+        return  # replaced when claimed
+    if other is not None and _answers(other):
+        raise LiveServerError(
+            f"a live server is already running for this build directory at {other.url} "
+            f"(pid {other.pid}); stop it first"
+        )
+
+
 def _claim_server_file(info: ServerInfo, log: Callable[[str], None]) -> None:
     """Write the server file, replacing one left behind by a server that is gone."""
     path = server_file_path()
@@ -253,16 +267,12 @@ def _claim_server_file(info: ServerInfo, log: Callable[[str], None]) -> None:
             return
         except FileExistsError:
             pass
+        _refuse_if_running(path)
         try:
             other = read_server_file(path)
         except ServerFileError as error:
             log(f"replacing an untrusted server file: {error}")
             other = None
-        if other is not None and _answers(other):
-            raise LiveServerError(
-                f"a live server is already running for this build directory at {other.url} "
-                f"(pid {other.pid}); stop it first"
-            )
         if other is not None:
             log(f"replacing the server file of a server that is gone (pid {other.pid})")
         path.unlink(missing_ok=True)
@@ -279,7 +289,29 @@ async def _run(
     on_ready: Callable[[ServerInfo], None] | None,
     log: Callable[[str], None],
 ) -> None:
+    stop = asyncio.Event()
+    loop = asyncio.get_running_loop()
+    for number in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(number, stop.set)
+    try:
+        await _serve_until(stop, host, port, page_html, max_message_bytes, new_token, on_ready, log)
+    finally:
+        for number in (signal.SIGINT, signal.SIGTERM):
+            loop.remove_signal_handler(number)
+
+
+async def _serve_until(
+    stop: asyncio.Event,
+    host: str,
+    port: int,
+    page_html: str,
+    max_message_bytes: int,
+    new_token: bool,
+    on_ready: Callable[[ServerInfo], None] | None,
+    log: Callable[[str], None],
+) -> None:
     path = server_file_path()
+    _refuse_if_running(path)  # before taking the port, which may be that server's
     token = load_or_create_token(path, renew=new_token)
     state = LiveServer(
         token=token,
@@ -290,10 +322,6 @@ async def _run(
     )
     runner = web.AppRunner(state.application(), handle_signals=False, access_log=None)
     await runner.setup()
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, stop.set)
     info = None
     try:
         site = web.TCPSite(runner, host, port)
@@ -317,8 +345,6 @@ async def _run(
         await stop.wait()
         log("stopping")
     finally:
-        for number in (signal.SIGINT, signal.SIGTERM):
-            loop.remove_signal_handler(number)
         if info is not None:
             remove_server_file(info, path)
         await runner.cleanup()
