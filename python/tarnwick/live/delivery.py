@@ -76,12 +76,13 @@ def _server_error(response: http.client.HTTPResponse) -> str:
 def deliver(message: Any) -> Delivery:
     """Send `message` to the running live server, if there is one."""
     kind = type(message).__name__
+    path = server_file_path()
     try:
-        server = find_server()
+        server = read_server_file(path)
     except ServerFileError as error:
         return _failed(kind, "?", f"ignoring the server file: {error}")
     if server is None:
-        return _no_server(f"no {server_file_path()}")
+        return _no_server(f"no {path}")
     body = _body(message)
     if body is None:
         return Delivery(False, url=server.url, problem=f"{kind} is not a message record")
@@ -106,7 +107,7 @@ def deliver(message: Any) -> Delivery:
             return _failed(kind, server.url, _server_error(response))
         pages = int(json.loads(response.read()).get("pages", 0))
     except ConnectionRefusedError:
-        return _no_server(f"the server that wrote {server_file_path()} is gone")
+        return _no_server(f"the server that wrote {path} is gone")
     except (OSError, http.client.HTTPException, ValueError, AttributeError) as error:
         return _failed(kind, server.url, str(error) or type(error).__name__)
     finally:

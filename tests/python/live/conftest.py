@@ -55,17 +55,17 @@ class Server:
         return self.process.returncode, out, err
 
 
-def environment(build_dir: Path) -> dict[str, str]:
-    env = dict(os.environ, TARNWICK_BUILD_DIR=str(build_dir), PYTHONUNBUFFERED="1")
+def environment(build_dir: Path, **extra: str) -> dict[str, str]:
+    env = dict(os.environ, TARNWICK_BUILD_DIR=str(build_dir), PYTHONUNBUFFERED="1", **extra)
     env.pop("TARNWICK_SERVER_FILE", None)
     return env
 
 
-def start_server(build_dir: Path, *args: str) -> Server:
+def start_server(build_dir: Path, *args: str, **env: str) -> Server:
     """A running server for `build_dir` (on a free port), once its server file names it."""
     process = subprocess.Popen(
         [sys.executable, "-m", "tarnwick.cli", "serve", "--port", "0", *args],
-        env=environment(build_dir),
+        env=environment(build_dir, **env),
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
@@ -89,11 +89,12 @@ def start_server(build_dir: Path, *args: str) -> Server:
 
 @pytest.fixture
 def servers():
-    """Starts servers on demand (``servers(build_dir, *args)``) and stops every one at the end."""
+    """Starts servers on demand (``servers(build_dir, *args, **env)``) and stops every one at the
+    end."""
     started: list[Server] = []
 
-    def start(build_dir: Path, *args: str) -> Server:
-        server = start_server(build_dir, *args)
+    def start(build_dir: Path, *args: str, **env: str) -> Server:
+        server = start_server(build_dir, *args, **env)
         started.append(server)
         return server
 

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from .conftest import environment, page_frames
+from .conftest import environment, page_frames, wait_until
 
 
 @pytest.mark.parametrize("number", [signal.SIGINT, signal.SIGTERM], ids=["SIGINT", "SIGTERM"])
@@ -54,3 +54,13 @@ def test_a_running_server_is_not_replaced(live_server):
     assert done.returncode == 1
     assert "already running" in done.stderr and live_server.info.url in done.stderr
     assert live_server.file.exists() and live_server.process.poll() is None
+
+
+def test_open_shows_the_page_with_its_token_in_the_browser(servers, tmp_path):
+    opened = tmp_path / "opened.txt"
+    record = "import sys, pathlib; pathlib.Path(sys.argv[1]).write_text(sys.argv[2])"
+    server = servers(
+        tmp_path / "build", "--open", BROWSER=f"{sys.executable} -c '{record}' {opened} %s"
+    )
+    url = wait_until(lambda: opened.exists() and opened.read_text(), 30, "the browser to start")
+    assert url == server.info.page_url
