@@ -267,6 +267,8 @@ def _claim_server_file(info: ServerInfo, log: Callable[[str], None]) -> None:
             return
         except FileExistsError:
             pass
+        except OSError as error:
+            raise LiveServerError(f"cannot write {path}: {error.strerror or error}") from None
         _refuse_if_running(path)
         try:
             other = read_server_file(path)
@@ -275,7 +277,10 @@ def _claim_server_file(info: ServerInfo, log: Callable[[str], None]) -> None:
             other = None
         if other is not None:
             log(f"replacing the server file of a server that is gone (pid {other.pid})")
-        path.unlink(missing_ok=True)
+        try:
+            path.unlink(missing_ok=True)
+        except OSError as error:
+            raise LiveServerError(f"cannot replace {path}: {error.strerror}") from None
     raise LiveServerError(f"cannot claim {path}: another server keeps writing it")
 
 
@@ -312,7 +317,10 @@ async def _serve_until(
 ) -> None:
     path = server_file_path()
     _refuse_if_running(path)  # before taking the port, which may be that server's
-    token = load_or_create_token(path, renew=new_token)
+    try:
+        token = load_or_create_token(path, renew=new_token)
+    except OSError as error:
+        raise LiveServerError(f"cannot keep the token beside {path}: {error}") from None
     state = LiveServer(
         token=token,
         page_html=page_html,
