@@ -12,6 +12,7 @@ import {
   shapeBounds,
 } from './scene.js';
 import STYLE from './style.css';
+import './live.js';
 
 const BACKGROUND = 0xf4f5f7;
 
@@ -157,10 +158,32 @@ function buildTree(container, root, objects, onChange, openDepth) {
   container.replaceChildren(element('ul', { class: 'tw-root' }, item(root, 0)));
 }
 
-function show(message, title) {
+// The scene on screen: what a later show() needs to release it and to keep its camera.
+let current = null;
+
+// Whether two scene extents are about the same: sizes within a quarter of each other and centres
+// closer than a quarter of the diagonal.
+function sameExtent(a, b) {
+  if (!a || !b || a.isEmpty() || b.isEmpty()) return false;
+  const sizeA = a.getSize(new THREE.Vector3());
+  const sizeB = b.getSize(new THREE.Vector3());
+  const diagonal = Math.max(sizeA.length(), sizeB.length(), 1e-9);
+  const centres = a.getCenter(new THREE.Vector3()).distanceTo(b.getCenter(new THREE.Vector3()));
+  return sizeA.distanceTo(sizeB) <= 0.25 * diagonal && centres <= 0.25 * diagonal;
+}
+
+function show(message, title, options = {}) {
   const { root, instances, config } = readMessage(message);
   const counts = sceneCounts(root);
   const { scene, box, objects } = buildScene(root, instances, config);
+  const keepCamera = options.keepCamera ?? 'auto';
+  const kept =
+    current && (keepCamera === true || (keepCamera === 'auto' && sameExtent(current.box, box)))
+      ? current.cameraState()
+      : null;
+  if (current) current.dispose();
+  current = null;
+  document.getElementById('tw-error').hidden = true;
 
   const view = document.getElementById('tw-view');
   const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
@@ -256,7 +279,8 @@ function show(message, title) {
     resize();
   });
 
-  document.getElementById('tw-title').textContent = title || root.name || 'scene';
+  const top = root.parts && root.parts.length === 1 ? root.parts[0].name : null;
+  document.getElementById('tw-title').textContent = title || top || root.name || 'scene';
   document.getElementById('tw-counts').textContent =
     `${counts.polygons.toLocaleString()} polygons drawn · ${instances.length.toLocaleString()} ` +
     `distinct · ${counts.placements.toLocaleString()} placements · ${counts.parts.toLocaleString()} parts`;
@@ -268,9 +292,49 @@ function show(message, title) {
       projection,
     );
   buildTree(document.getElementById('tw-tree'), root, objects, render, config.collapse ?? 3);
-  fit();
+  if (kept) {
+    if ((camera === orthographic) !== kept.orthographic) projection.click();
+    camera.position.copy(kept.position);
+    camera.quaternion.copy(kept.quaternion);
+    camera.zoom = kept.zoom;
+    orthographic.userData.half = kept.half;
+    perspective.near = kept.near;
+    perspective.far = kept.far;
+    controls.target.copy(kept.target);
+    controls.update();
+    resize();
+  } else {
+    fit();
+  }
+  current = {
+    box,
+    cameraState: () => ({
+      orthographic: camera === orthographic,
+      position: camera.position.clone(),
+      quaternion: camera.quaternion.clone(),
+      zoom: camera.zoom,
+      half: orthographic.userData.half,
+      near: perspective.near,
+      far: perspective.far,
+      target: controls.target.clone(),
+    }),
+    dispose: () => {
+      window.removeEventListener('resize', resize);
+      controls.dispose();
+      scene.traverse((object) => {
+        if (object.geometry) object.geometry.dispose();
+        if (object.isInstancedMesh) object.dispose();
+      });
+      const materials = new Set();
+      scene.traverse((object) => object.material && materials.add(object.material));
+      for (const material of materials) material.dispose();
+      renderer.dispose();
+      renderer.forceContextLoss();
+    },
+  };
   window.tarnwickViewer = { scene, counts, render, fit, objects };
   setState('ready', {
+    twScene: root.name ?? '',
     twPolygons: counts.polygons,
     twDistinct: instances.length,
     twPlacements: counts.placements,
@@ -278,6 +342,53 @@ function show(message, title) {
     twMeshes: objects.size - counts.groups,
   });
 }
+
+// A short event list in a corner of the page, newest first.
+const NOTES_KEPT = 20;
+let noteCount = 0;
+function note(text) {
+  let list = document.getElementById('tw-events');
+  if (!list) {
+    list = element('ul', { id: 'tw-events', 'aria-live': 'polite' });
+    Object.assign(list.style, {
+      position: 'fixed',
+      right: '12px',
+      bottom: '12px',
+      maxWidth: '40%',
+      margin: '0',
+      padding: '6px 10px',
+      listStyle: 'none',
+      background: '#ffffffd9',
+      border: '1px solid #d5dbe0',
+      borderRadius: '4px',
+      font: '12px/1.4 system-ui, sans-serif',
+    });
+    document.body.append(list);
+  }
+  list.prepend(element('li', {}, `${new Date().toLocaleTimeString()} ${text}`));
+  while (list.children.length > NOTES_KEPT) list.lastChild.remove();
+  noteCount += 1;
+  document.body.dataset.twNotes = String(noteCount);
+}
+
+// The page's interface for scripts (the live connection among them): show() replaces the scene
+// with a depthview message (JSON text or object) and resolves with its counts; note() adds an
+// entry to the event list. options.keepCamera: true, false or 'auto' (keep it when the new
+// scene's extent is about the same).
+window.tarnwick = {
+  show(content, options = {}) {
+    return new Promise((resolve, reject) => {
+      try {
+        show(typeof content === 'string' ? JSON.parse(content) : content, options.title, options);
+        resolve(window.tarnwickViewer.counts);
+      } catch (error) {
+        showError(`cannot show the scene: ${error.message}`);
+        reject(error);
+      }
+    });
+  },
+  note,
+};
 
 function start() {
   const style = document.createElement('style');
@@ -299,7 +410,7 @@ function start() {
   const text = embedded ? embedded.textContent.trim() : '';
   if (!text) {
     document.getElementById('tw-title').textContent = 'Open a depthview JSON file';
-    setState('empty');
+    setState('empty', { twScene: '' });
     return;
   }
   try {

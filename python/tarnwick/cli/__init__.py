@@ -12,7 +12,7 @@ import sys
 
 __all__ = ["main", "COMMANDS"]
 
-COMMANDS = ("view", "build", "freeze", "pdk", "status")
+COMMANDS = ("view", "build", "freeze", "pdk", "status", "serve", "watch")
 
 
 def _parser() -> argparse.ArgumentParser:

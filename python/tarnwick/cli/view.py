@@ -76,6 +76,11 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         metavar="FILE",
         help="the JSON file to write (default: out/NAME.json); the page goes beside it as .html",
     )
+    parser.add_argument(
+        "--serve",
+        action="store_true",
+        help="send the scene to the running live viewer (tarnwick serve) instead of writing files",
+    )
     return parser
 
 
@@ -115,6 +120,13 @@ def run(args: argparse.Namespace) -> int:
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target
+    if args.serve:
+        from tarnwick.cli.live_view import server_problem
+
+        problem = "--serve writes no files: drop -o" if args.output else server_problem()
+        if problem:
+            print(f"tarnwick view: {problem}", file=sys.stderr)
+            return 2 if args.output else 1
     output = depthview.Output.CELL if args.by == "cell" else depthview.Output.LAYER
     seconds: dict[str, float] = {}
     if _is_gds_path(target):
@@ -168,15 +180,16 @@ def run(args: argparse.Namespace) -> int:
     seconds.update(progress.final["seconds"])
     counts = progress.final["counts"]
 
-    begin = time.perf_counter()
-    json_path.parent.mkdir(parents=True, exist_ok=True)
-    sent[0].write(json_path)
     page_error = None
-    try:
-        write_page(content, html_path, title=f"{name} · tarnwick 3D view")
-    except ViewerNotBuiltError as error:
-        page_error = error
-    seconds["write"] = time.perf_counter() - begin
+    if not args.serve:
+        begin = time.perf_counter()
+        json_path.parent.mkdir(parents=True, exist_ok=True)
+        sent[0].write(json_path)
+        try:
+            write_page(content, html_path, title=f"{name} · tarnwick 3D view")
+        except ViewerNotBuiltError as error:
+            page_error = error
+        seconds["write"] = time.perf_counter() - begin
 
     print("  stage        seconds")
     for stage in ("component", *_STAGES, "write"):
@@ -189,6 +202,10 @@ def run(args: argparse.Namespace) -> int:
     )
     print(f"  message: {_size(counts['bytes'])}")
     print(f"  reader: {progress.final['reader']}")
+    if args.serve:
+        from tarnwick.cli.live_view import report_delivery
+
+        return report_delivery(communication.last_delivery())
     print(f"wrote {json_path} ({_size(json_path.stat().st_size)})")
     if page_error is not None:
         print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)

@@ -1,0 +1,32 @@
+"""What ``tarnwick view --serve`` and ``tarnwick watch`` tell about the live viewer: whether one
+is running before the work starts, and whether the scene reached it afterwards."""
+
+from __future__ import annotations
+
+import sys
+
+
+def server_problem() -> str | None:
+    """Why no scene can be sent to a live viewer now, or None when a server file names one."""
+    from tarnwick.live.delivery import find_server
+    from tarnwick.live.server_file import ServerFileError, server_file_path
+
+    try:
+        server = find_server()
+    except ServerFileError as error:
+        return f"cannot use the live viewer's server file: {error}"
+    if server is None:
+        return f"no live viewer is running (no {server_file_path()}): start `tarnwick serve` first"
+    return None
+
+
+def report_delivery(delivery) -> int:
+    """Print how the scene fared with the live viewer; the command's exit status."""
+    if delivery is None or not delivery.delivered:
+        problem = delivery.problem if delivery is not None else "see the warning above"
+        print(f"tarnwick view: the scene did not reach the live viewer: {problem}", file=sys.stderr)
+        return 1
+    pages = f"{delivery.pages} page" + ("" if delivery.pages == 1 else "s")
+    hint = "" if delivery.pages else " (none open: it shows when a page opens)"
+    print(f"sent to the live viewer at {delivery.url}: {pages}{hint}", flush=True)
+    return 0

@@ -1,0 +1,133 @@
+"""``tarnwick watch``: send a GDS file or PDK cell to the live viewer again whenever it changes.
+
+The scene is sent once at the start and again whenever the GDS file (or the cell's source file)
+changes.
+
+Each scene is made by ``tarnwick view --serve`` in a fresh process, so that an edited cell source
+is imported anew and an error in it is reported without ending the watch. Ctrl-C (or SIGTERM)
+stops watching.
+"""
+
+from __future__ import annotations
+
+import argparse
+import signal
+import subprocess
+import sys
+from pathlib import Path
+
+_STOP_GRACE = 5.0  # seconds a running scene process gets to end after a stop
+
+
+def _interval(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0.05 <= value <= 60:
+        raise argparse.ArgumentTypeError("must be between 0.05 and 60 seconds")
+    return value
+
+
+def add_parser(subparsers) -> argparse.ArgumentParser:
+    from tarnwick.cli.view import _tolerance
+
+    parser = subparsers.add_parser(
+        "watch",
+        help="send a GDS file or PDK cell to the live viewer whenever it changes",
+        description=__doc__.splitlines()[0],
+    )
+    parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
+    parser.add_argument("--by", choices=("cell", "layer"), default="layer", help="group the scene")
+    parser.add_argument(
+        "--z-scale", type=float, default=1.0, metavar="Z", help="factor on all heights"
+    )
+    parser.add_argument(
+        "--curve-tolerance", type=_tolerance, default=0.01, metavar="T", help="as for view"
+    )
+    parser.add_argument(
+        "--exclude", nargs="+", action="extend", default=None, metavar="PATTERN", help="as for view"
+    )
+    parser.add_argument(
+        "--interval",
+        type=_interval,
+        default=0.5,
+        metavar="SECONDS",
+        help="how often to look for changes (default 0.5)",
+    )
+    return parser
+
+
+def _watched_files(target: str) -> list[Path]:
+    """The files whose change re-sends `target`; ValueError naming what is wrong."""
+    from tarnwick.cli.view import _is_gds_path
+
+    if _is_gds_path(target):
+        path = Path(target)
+        if not path.is_file():
+            raise ValueError(f"no such GDS file: {target}")
+        return [path.resolve()]
+    from tarnwick.core.pdk import get_pdk
+    from tarnwick.live.watch import cell_source_files
+
+    pdk = get_pdk()
+    if target not in pdk.cells:
+        raise ValueError(f"the PDK {pdk.name} has no cell {target!r}")
+    return cell_source_files(pdk.cells[target])
+
+
+def _view_command(args: argparse.Namespace) -> list[str]:
+    tolerance = "none" if args.curve_tolerance is None else repr(args.curve_tolerance)
+    command = [sys.executable, "-m", "tarnwick.cli", "view", args.target, "--serve"]
+    command += ["--by", args.by, "--z-scale", repr(args.z_scale), "--curve-tolerance", tolerance]
+    if args.exclude:
+        command += ["--exclude", *args.exclude]
+    return command
+
+
+def _send(command: list[str]) -> None:
+    """Run one scene process; stop it too when this process is stopped meanwhile."""
+    process = subprocess.Popen(command)
+    try:
+        status = process.wait()
+    finally:
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(_STOP_GRACE)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+    if status != 0:
+        print(f"tarnwick watch: the scene was not sent (exit status {status})", file=sys.stderr)
+
+
+def run(args: argparse.Namespace) -> int:
+    from tarnwick.cli.live_view import server_problem
+    from tarnwick.live.watch import FileWatch, wait_for_change
+
+    problem = server_problem()
+    try:
+        files = _watched_files(args.target)
+    except ValueError as error:
+        problem = problem or str(error)
+    if problem:
+        print(f"tarnwick watch: {problem}", file=sys.stderr)
+        return 1
+
+    command = _view_command(args)
+    names = ", ".join(str(path) for path in files)
+    previous = signal.signal(signal.SIGTERM, signal.default_int_handler)
+    try:
+        watch = FileWatch(files)
+        _send(command)
+        while True:
+            print(f"tarnwick watch: watching {names} (Ctrl-C stops)", flush=True)
+            wait_for_change(watch, args.interval)
+            print("tarnwick watch: changed, sending again", flush=True)
+            _send(command)
+    except KeyboardInterrupt:
+        print("tarnwick watch: stopped", flush=True)
+        return 0
+    finally:
+        signal.signal(signal.SIGTERM, previous)
