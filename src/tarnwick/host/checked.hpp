@@ -55,6 +55,16 @@ inline bool non_empty(nb::handle collection) {
   return size > 0;
 }
 
+// One level of the runtime's recursion limit, held for the guard's life: deep values end in
+// RecursionError, never in a stack overflow. `where` ends the error text (" in ...").
+class RecursionGuard {
+ public:
+  explicit RecursionGuard(const char* where) { check(Py_EnterRecursiveCall(where) == 0); }
+  ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+  RecursionGuard(const RecursionGuard&) = delete;
+  RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
+
 // key in container
 inline bool contains(nb::handle container, nb::handle key) {
   const int found = PySequence_Contains(container.ptr(), key.ptr());

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tarnwick/core/depthview/write/base64.hpp"
+#include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
 
@@ -83,13 +84,8 @@ class Walker {
 
  private:
   // Deep trees (or a list that contains itself) end in RecursionError, never in a stack overflow.
-  struct Guard {
-    Guard() {
-      if (Py_EnterRecursiveCall(" in numpy_to_buffer_json") != 0) throw nb::python_error();
-    }
-    ~Guard() { Py_LeaveRecursiveCall(); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
+  struct Guard : host::RecursionGuard {
+    Guard() : host::RecursionGuard(" in numpy_to_buffer_json") {}
   };
 
   const DtypeInfo& dtype_info(nb::handle array) {

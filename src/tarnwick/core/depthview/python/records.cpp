@@ -191,13 +191,8 @@ bool arrays_equal(nb::handle a, nb::handle b) {
 }
 
 // Deep values end in RecursionError, never in a stack overflow.
-struct RecursionGuard {
-  RecursionGuard() {
-    if (Py_EnterRecursiveCall(" in comparing scene records") != 0) throw nb::python_error();
-  }
-  ~RecursionGuard() { Py_LeaveRecursiveCall(); }
-  RecursionGuard(const RecursionGuard&) = delete;
-  RecursionGuard& operator=(const RecursionGuard&) = delete;
+struct RecursionGuard : host::RecursionGuard {
+  RecursionGuard() : host::RecursionGuard(" in comparing scene records") {}
 };
 
 nb::object record_eq(nb::handle self, nb::handle other) {
