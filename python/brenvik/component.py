@@ -2,8 +2,12 @@
 
 from __future__ import annotations
 
+import contextlib
+import errno
 import json
 import math
+import os
+import tempfile
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from pathlib import Path
@@ -547,6 +551,11 @@ class Component:
         component's metadata (settings, ports, reference names) as persisted KLayout meta info
         in the file's context; without it the file holds geometry only. Timestamps are not
         written, so equal content gives equal bytes. Parent directories are not created.
+
+        The file appears complete or not at all: it is written under a temporary name beside
+        ``path`` and renamed into place once flushed; a failed write (a full disk, a directory in
+        the way) raises ``OSError`` and leaves no partial file. KLayout's own file writer can
+        drop the error of its last buffer, so the bytes are made in memory and written here.
         """
         path = Path(path)
         if not path.parent.is_dir():
@@ -567,7 +576,7 @@ class Component:
         options.select_cell(self.cell_index)
         options.write_context_info = bool(with_metadata)
         options.gds2_write_timestamps = False
-        layout.write(str(path), options)
+        _write_whole_file(path, layout.write_bytes(options))
         return path
 
     # ------------------------------------------------------------------ netlist
@@ -596,6 +605,32 @@ class Component:
 
     def __repr__(self) -> str:
         return f"Component({self.name!r}, ports={self.ports.names()})"
+
+
+def _write_whole_file(path: Path, data: bytes) -> None:
+    """Write ``data`` to ``path`` through a flushed temporary file renamed over it; on failure
+    the temporary file is removed and ``path`` is left as it was."""
+    target = Path(os.path.realpath(path))
+    if target.is_dir():
+        raise IsADirectoryError(errno.EISDIR, "Is a directory", str(path))
+    if target.exists() and not target.is_file():
+        raise OSError(f"{path} is not a regular file, so it cannot be replaced by a GDS file")
+    descriptor, temporary = tempfile.mkstemp(
+        prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
+    )
+    try:
+        with os.fdopen(descriptor, "wb") as file:
+            file.write(data)
+            file.flush()
+            os.fsync(file.fileno())
+            mask = os.umask(0o022)
+            os.umask(mask)
+            os.fchmod(file.fileno(), 0o666 & ~mask)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
 
 
 def unique_cell_name(layout: kdb.Layout, name: str, exclude: int | None = None) -> str:
