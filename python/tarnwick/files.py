@@ -9,12 +9,13 @@ partial file nor the temporary one behind. An existing target keeps its content 
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import stat
 import tempfile
 from pathlib import Path
 
-__all__ = ["write_bytes", "write_text"]
+__all__ = ["check_writable", "write_bytes", "write_text"]
 
 
 def _creation_mode() -> int:
@@ -43,10 +44,22 @@ def _target(path: str | os.PathLike) -> Path:
     except FileNotFoundError:
         return target
     if stat.S_ISDIR(mode):
-        raise IsADirectoryError(21, "Is a directory (name a file to write)", str(path))
+        raise IsADirectoryError(errno.EISDIR, "Is a directory", str(path))
     if not stat.S_ISREG(mode):
-        raise OSError(f"{path}: not a regular file, cannot be replaced")
+        raise OSError(f"{path} is not a regular file, so it cannot be replaced: name a file")
     return target
+
+
+def check_writable(path: str | os.PathLike) -> None:
+    """Raise ``OSError`` now if `path` is a place `write_bytes` must refuse or cannot reach:
+    a directory or another non-regular file, a name the system cannot take, or a parent whose
+    nearest existing ancestor is a file. Missing directories pass: callers create them."""
+    target = _target(path)
+    ancestor = target.parent
+    while not os.path.lexists(ancestor) and ancestor != ancestor.parent:
+        ancestor = ancestor.parent
+    if not ancestor.is_dir():
+        raise NotADirectoryError(errno.ENOTDIR, "Not a directory", str(ancestor))
 
 
 def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
