@@ -25,6 +25,11 @@ META_KEY = "brenvik"
 #: Cell KLayout writes its context information into; never a design cell.
 CONTEXT_CELL = "$$$CONTEXT_INFO$$$"
 
+
+class MetadataError(ValueError):
+    """A GDS file's component metadata cannot be read back."""
+
+
 LayerSpec = Any  # a LayerEnum member, a (layer, datatype) pair or a kdb.LayerInfo
 
 
@@ -323,24 +328,42 @@ class Component:
     # ------------------------------------------------------------------ identity
     @classmethod
     def from_cell(cls, kdb_cell: kdb.Cell) -> Component:
-        """The component owning ``kdb_cell``; wraps it (restoring GDS metadata) if none does."""
+        """The component owning ``kdb_cell``; wraps it (restoring GDS metadata) if none does,
+        and likewise every cell below it.
+
+        The cells are wrapped bottom-up in one loop, so a hierarchy of any depth is fine."""
         layout = kdb_cell.layout()
         registry = _registry(layout)
         existing = registry.get(kdb_cell.cell_index())
         if existing is not None:
             return existing
+        below = {kdb_cell.cell_index(), *kdb_cell.called_cells()}
+        for index in layout.each_cell_bottom_up():
+            if index in below and index not in registry:
+                cls._wrap(layout.cell(index), registry)
+        return registry[kdb_cell.cell_index()]
+
+    @classmethod
+    def _wrap(cls, kdb_cell: kdb.Cell, registry: dict[int, Component]) -> Component:
+        """A new component for ``kdb_cell``, whose child cells are wrapped already."""
         comp = cls(base=TKCell(kdb_cell))
         meta = _read_meta(kdb_cell)
-        if meta:
-            comp.settings = dict(meta.get("settings") or {})
-            comp.info = dict(meta.get("info") or {})
-            comp.function_name = meta.get("function")
-            for pdata in meta.get("ports") or []:
-                comp.ports.add(Port.from_dict(pdata))
-            comp.routes = dict(meta.get("routes") or {})
-        names = _instance_names_from_meta(kdb_cell, meta)
+        try:
+            if meta:
+                comp.settings = dict(meta.get("settings") or {})
+                comp.info = dict(meta.get("info") or {})
+                comp.function_name = meta.get("function")
+                for pdata in meta.get("ports") or []:
+                    comp.ports.add(Port.from_dict(pdata))
+                comp.routes = dict(meta.get("routes") or {})
+            names = _instance_names_from_meta(kdb_cell, meta)
+        except (AttributeError, IndexError, KeyError, TypeError, ValueError) as error:
+            raise MetadataError(
+                f"cell {kdb_cell.name!r} carries malformed {META_KEY} metadata "
+                f"({type(error).__name__}: {error}): write the file again from its source"
+            ) from error
         for inst, inst_name in zip(kdb_cell.each_inst(), names, strict=True):
-            child = cls.from_cell(inst.cell)
+            child = registry[inst.cell_index]
             comp.references.append(ComponentReference(comp, inst, child, inst_name))
         return comp
 
@@ -715,20 +738,46 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
 
 def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Component]) -> Component:
     """Copy ``source``'s cell and the cells below it into ``layout``; shares copies of cells
-    reached more than once (``memo`` maps source cell index to the copy)."""
-    if source.cell_index in memo:
-        return memo[source.cell_index]
+    reached more than once (``memo`` maps source cell index to the copy).
+
+    Cells are created in depth-first order from an explicit stack (no recursion, so any depth
+    is fine), then each copy receives its instances once every cell exists."""
+    order: list[tuple[Component, list[tuple[kdb.Instance, ComponentReference | None]]]] = []
+    stack = [source]
+    while stack:
+        current = stack.pop()
+        if current.cell_index in memo:
+            continue
+        memo[current.cell_index] = _copy_cell(current, layout)
+        children = _instances_with_references(current)
+        order.append((current, children))
+        for inst, ref in reversed(children):
+            stack.append(ref.component if ref is not None else Component.from_cell(inst.cell))
+    for current, children in order:
+        target = memo[current.cell_index]
+        for inst, ref in children:
+            child = ref.component if ref is not None else Component.from_cell(inst.cell)
+            child_copy = memo[child.cell_index]
+            dcia = inst.dcell_inst
+            dcia.cell_index = child_copy.cell_index
+            new_inst = target.kdb_cell.insert(dcia)
+            name = ref.name if ref is not None else target._ref_name(child_copy, None)
+            target.references.append(ComponentReference(target, new_inst, child_copy, name))
+    return memo[source.cell_index]
+
+
+def _copy_cell(source: Component, layout: kdb.Layout) -> Component:
+    """A new component in ``layout`` with ``source``'s name, shapes, ports and settings, and no
+    instances yet."""
     src_layout = source.layout
     src_cell = source.kdb_cell
     target = Component(base=TKCell.create(layout, src_cell.name))
-    memo[source.cell_index] = target
     target.settings = dict(source.settings)
     target.info = dict(source.info)
     target.function_name = source.function_name
     target.routes = dict(source.routes)
     for port in source.ports:
         target.ports.add(port)
-
     scale = src_layout.dbu / layout.dbu
     for li in src_layout.layer_indexes():
         shapes = src_cell.shapes(li)
@@ -739,17 +788,26 @@ def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Compo
             target.kdb_cell.shapes(dst_li).insert(shapes)
         else:
             target.kdb_cell.shapes(dst_li).insert(shapes, kdb.ICplxTrans(scale))
-
-    for inst in src_cell.each_inst():
-        ref = next((r for r in source.references if r.instance == inst), None)
-        child = ref.component if ref is not None else Component.from_cell(inst.cell)
-        child_copy = _copy_component(child, layout, memo)
-        dcia = inst.dcell_inst
-        dcia.cell_index = child_copy.cell_index
-        new_inst = target.kdb_cell.insert(dcia)
-        name = ref.name if ref is not None else target._ref_name(child_copy, None)
-        target.references.append(ComponentReference(target, new_inst, child_copy, name))
     return target
+
+
+def _instances_with_references(component: Component) -> list[tuple[Any, Any]]:
+    """Each instance of the component's cell, in ``each_inst`` order, with the reference that
+    names it (None for an instance placed directly through KLayout).
+
+    KLayout instances compare equal but do not hash alike, so candidates are narrowed by child
+    cell and placement text first: linear in the number of instances, not quadratic."""
+    candidates: dict[tuple[int, str], list[ComponentReference]] = {}
+    for ref in component.references:
+        if ref.instance.is_valid():
+            key = (ref.instance.cell_index, str(ref.instance.cell_inst))
+            candidates.setdefault(key, []).append(ref)
+    out = []
+    for inst in component.kdb_cell.each_inst():
+        refs = candidates.get((inst.cell_index, str(inst.cell_inst)), [])
+        ref = next((r for r in refs if r.instance == inst), None)
+        out.append((inst, ref))
+    return out
 
 
 def import_gds(path: str | Path) -> Component:
@@ -766,5 +824,5 @@ def import_gds(path: str | Path) -> Component:
     layout.read(str(path))
     tops = [c for c in layout.top_cells() if c.name != CONTEXT_CELL]
     if not tops:
-        raise ValueError(f"{path} holds no cells")
+        raise ValueError(f"{path} holds no cells: an empty layout has nothing to show or use")
     return Component.from_cell(tops[0])

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import re
 from collections.abc import Iterator, Mapping
 from dataclasses import dataclass, field
@@ -27,6 +28,16 @@ _OPERATIONS = {
     "^": "xor",
 }
 _SYMBOL = {"and": "&", "or": "|", "not": "-", "xor": "^"}
+
+#: Most shapes that computing one derived layer may flatten. The flat copy costs memory and
+#: time per shape, and a file of a few hundred bytes can place a shape a billion times (one
+#: 32767 x 32767 array); the environment variable below overrides it.
+MAX_FLAT_SHAPES = 20_000_000
+MAX_FLAT_SHAPES_VARIABLE = "BRENVIK_MAX_FLAT_SHAPES"
+
+
+class TooManyShapesError(ValueError):
+    """A derived layer would flatten more shapes than `max_flat_shapes` allows."""
 
 
 class _LayerExpression:
@@ -213,9 +224,11 @@ class LayerStack:
         expression as ``derived_layer``) are skipped. The original component is not changed.
         """
         results = []
-        for level in self.layers.values():
-            if not isinstance(level.derived_layer, LogicalLayer):
-                continue
+        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
+        if levels:
+            counts = _flat_shape_counts(component.kdb_cell)
+        for level in levels:
+            _refuse_huge_flattening(component, level, counts)
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
         # The copy goes into a layout of its own, so every cell keeps its name: in the same
         # layout KLayout would have to rename the copies (name$1, ...).
@@ -224,6 +237,66 @@ class LayerStack:
             index = layer_index(copied.layout, target.layer)
             copied.kdb_cell.shapes(index).insert(region)
         return copied
+
+
+def max_flat_shapes() -> int:
+    """The most shapes that computing one derived layer may flatten: `MAX_FLAT_SHAPES`, or the
+    whole number in the environment variable named by `MAX_FLAT_SHAPES_VARIABLE`."""
+    text = os.environ.get(MAX_FLAT_SHAPES_VARIABLE, "").strip()
+    if not text:
+        return MAX_FLAT_SHAPES
+    try:
+        value = int(text.replace("_", ""))
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise ValueError(f"{MAX_FLAT_SHAPES_VARIABLE} must be a whole number >= 0, not {text!r}")
+    return value
+
+
+def _flat_shape_counts(top: kdb.Cell) -> dict[int, int]:
+    """Per layer index, how many shapes the hierarchy below `top` holds once flattened.
+
+    One pass over the cells in top-down order: a cell's multiplicity is the sum over its
+    parents' instances of the parent's multiplicity times the instance's element count, so an
+    array of any size costs one step and nothing is expanded."""
+    layout = top.layout()
+    multiplicity = dict.fromkeys([top.cell_index(), *top.called_cells()], 0)
+    multiplicity[top.cell_index()] = 1
+    counts: dict[int, int] = {}
+    layers = list(layout.layer_indexes())
+    for index in layout.each_cell_top_down():
+        times = multiplicity.get(index, 0)
+        if not times:
+            continue
+        cell = layout.cell(index)
+        for instance in cell.each_inst():
+            multiplicity[instance.cell_index] += times * instance.size()
+        for layer in layers:
+            shapes = cell.shapes(layer).size()
+            if shapes:
+                counts[layer] = counts.get(layer, 0) + times * shapes
+    return counts
+
+
+def _refuse_huge_flattening(component: Component, level: LayerLevel, counts: dict[int, int]):
+    """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
+    `max_flat_shapes` allows."""
+    expression = level.layer
+    sources = expression.layers() if isinstance(expression, DerivedLayer) else [expression]
+    layout = component.layout
+    total = 0
+    for source in dict.fromkeys(sources):
+        index = layout.find_layer(*source.tuple)
+        if index is not None:
+            total += counts.get(index, 0)
+    limit = max_flat_shapes()
+    if total > limit:
+        raise TooManyShapesError(
+            f"cannot compute the derived layer {level.derived_layer} {expression} of "
+            f"{component.name!r}: it would flatten {total:,} shapes, more than the limit of "
+            f"{limit:,} (set {MAX_FLAT_SHAPES_VARIABLE} to raise it)"
+        )
 
 
 _HEX = re.compile(r"^#?([0-9a-fA-F]{6})$")

@@ -30,7 +30,7 @@ EMPTY_LIBRARY = gds_records(
 
 def failure(capsys, *argv):
     code = main(list(argv))
-    out, err = capsys.readouterr()
+    err = capsys.readouterr().err
     assert "Traceback" not in err, err
     return code, err.splitlines()[-1]
 
