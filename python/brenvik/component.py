@@ -322,7 +322,6 @@ class Component:
         self.ports = Ports()
         self.references: list[ComponentReference] = []
         self.routes: dict[str, Any] = {}
-        self.netlist_calls: list[dict[str, Any]] = []
         _registry(base.layout)[base.cell_index] = self
 
     # ------------------------------------------------------------------ identity
@@ -612,13 +611,6 @@ class Component:
         """Netlist of this component; see :func:`brenvik.netlist.get_netlist`."""
         from brenvik.netlist import get_netlist
 
-        self.netlist_calls.append(
-            {
-                "recursive": recursive,
-                "on_multi_connect": on_multi_connect,
-                "on_dangling_port": on_dangling_port,
-            }
-        )
         return get_netlist(
             self,
             recursive=recursive,

@@ -5,6 +5,7 @@ refuse what they cannot do with a clear error."""
 
 from __future__ import annotations
 
+import itertools
 import json
 
 import brenvik
@@ -71,7 +72,7 @@ def test_a_deep_chain_imports_and_copies(tmp_path):
     cells = [layout.create_cell(f"c{level}") for level in range(depth)]
     cells[-1].shapes(layout.layer(*WG)).insert(kdb.Box(0, 0, 100, 100))
     cells[-1].shapes(layout.layer(*SLAB)).insert(kdb.Box(50, 0, 150, 100))
-    for parent, child in zip(cells, cells[1:]):
+    for parent, child in itertools.pairwise(cells):
         parent.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans(kdb.Vector(10, 0))))
     component = brenvik.import_gds(write(layout, tmp_path / "deep.gds"))
     derived = brenvik.get_layer_stack().get_component_with_derived_layers(component)
