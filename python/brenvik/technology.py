@@ -32,7 +32,7 @@ _SYMBOL = {"and": "&", "or": "|", "not": "-", "xor": "^"}
 #: Most shapes that computing one derived layer may flatten. The flat copy costs memory and
 #: time per shape, and a file of a few hundred bytes can place a shape a billion times (one
 #: 32767 x 32767 array); the environment variable below overrides it.
-MAX_FLAT_SHAPES = 20_000_000
+MAX_FLAT_SHAPES = 5_000_000
 MAX_FLAT_SHAPES_VARIABLE = "BRENVIK_MAX_FLAT_SHAPES"
 
 
@@ -226,9 +226,9 @@ class LayerStack:
         results = []
         levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
         if levels:
-            counts = _flat_shape_counts(component.kdb_cell)
+            flat = _flat_layers(component.kdb_cell)
         for level in levels:
-            _refuse_huge_flattening(component, level, counts)
+            _refuse_huge_flattening(component, level, flat)
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
         # The copy goes into a layout of its own, so every cell keeps its name: in the same
         # layout KLayout would have to rename the copies (name$1, ...).
@@ -254,8 +254,22 @@ def max_flat_shapes() -> int:
     return value
 
 
-def _flat_shape_counts(top: kdb.Cell) -> dict[int, int]:
-    """Per layer index, how many shapes the hierarchy below `top` holds once flattened.
+@dataclass(frozen=True)
+class _FlatLayer:
+    """What flattening one layer below a cell costs: its shape count once flattened, and how
+    deep its shapes pile up on average (the summed area of every placed cell's extent on the
+    layer over the area of the whole extent; at least 1)."""
+
+    shapes: int
+    depth: float
+
+    @property
+    def work(self) -> float:
+        return self.shapes * self.depth
+
+
+def _flat_layers(top: kdb.Cell) -> dict[int, _FlatLayer]:
+    """Per layer index, the flattening cost of the hierarchy below `top`.
 
     One pass over the cells in top-down order: a cell's multiplicity is the sum over its
     parents' instances of the parent's multiplicity times the instance's element count, so an
@@ -263,7 +277,8 @@ def _flat_shape_counts(top: kdb.Cell) -> dict[int, int]:
     layout = top.layout()
     multiplicity = dict.fromkeys([top.cell_index(), *top.called_cells()], 0)
     multiplicity[top.cell_index()] = 1
-    counts: dict[int, int] = {}
+    shapes: dict[int, int] = {}
+    area: dict[int, int] = {}
     layers = list(layout.layer_indexes())
     for index in layout.each_cell_top_down():
         times = multiplicity.get(index, 0)
@@ -273,29 +288,47 @@ def _flat_shape_counts(top: kdb.Cell) -> dict[int, int]:
         for instance in cell.each_inst():
             multiplicity[instance.cell_index] += times * instance.size()
         for layer in layers:
-            shapes = cell.shapes(layer).size()
-            if shapes:
-                counts[layer] = counts.get(layer, 0) + times * shapes
-    return counts
+            own = cell.shapes(layer).size()
+            if own:
+                shapes[layer] = shapes.get(layer, 0) + times * own
+                area[layer] = area.get(layer, 0) + times * cell.bbox(layer).area()
+    out = {}
+    for layer, count in shapes.items():
+        extent = top.bbox(layer).area()
+        out[layer] = _FlatLayer(count, max(1.0, area[layer] / extent) if extent > 0 else 1.0)
+    return out
 
 
-def _refuse_huge_flattening(component: Component, level: LayerLevel, counts: dict[int, int]):
+def _flat_cost(expression: LayerExpression, layout: kdb.Layout, flat: dict[int, _FlatLayer]):
+    """(shapes, work) of computing `expression`: its layers' flattened shapes, and those shapes
+    weighted by how deep they overlap (KLayout's booleans slow down with the overlap). A side
+    is skipped where the other is empty and KLayout does not read it (``a & empty``,
+    ``empty - b``)."""
+    if isinstance(expression, LogicalLayer):
+        index = layout.find_layer(*expression.tuple)
+        layer = flat.get(index) if index is not None else None
+        return (0, 0.0) if layer is None else (layer.shapes, layer.work)
+    left = _flat_cost(expression.left, layout, flat)
+    right = _flat_cost(expression.right, layout, flat)
+    if expression.operation == "and" and not (left[0] and right[0]):
+        return (0, 0.0)
+    if expression.operation == "not" and not left[0]:
+        return (0, 0.0)
+    return (left[0] + right[0], left[1] + right[1])
+
+
+def _refuse_huge_flattening(component: Component, level: LayerLevel, flat: dict[int, _FlatLayer]):
     """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
-    `max_flat_shapes` allows."""
-    expression = level.layer
-    sources = expression.layers() if isinstance(expression, DerivedLayer) else [expression]
-    layout = component.layout
-    total = 0
-    for source in dict.fromkeys(sources):
-        index = layout.find_layer(*source.tuple)
-        if index is not None:
-            total += counts.get(index, 0)
+    `max_flat_shapes` allows, each counted once per level of overlap."""
+    shapes, work = _flat_cost(level.layer, component.layout, flat)
     limit = max_flat_shapes()
-    if total > limit:
+    if work > limit:
+        depth = f", overlapping about {work / shapes:,.0f} deep" if work > 1.5 * shapes else ""
         raise TooManyShapesError(
-            f"cannot compute the derived layer {level.derived_layer} {expression} of "
-            f"{component.name!r}: it would flatten {total:,} shapes, more than the limit of "
-            f"{limit:,} (set {MAX_FLAT_SHAPES_VARIABLE} to raise it)"
+            f"cannot compute the derived layer {level.derived_layer} {level.layer} of "
+            f"{component.name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
+            f"of {limit:,} shapes (each counted once per level of overlap; set "
+            f"{MAX_FLAT_SHAPES_VARIABLE} to raise it)"
         )
 
 
