@@ -23,7 +23,6 @@ import argparse
 import json
 import os
 import random
-import resource
 import shutil
 import signal
 import struct
@@ -219,6 +218,9 @@ def seeds() -> dict[str, bytes]:
     }
 
 
+SEED_NAMES = ("arrays", "cells", "chain")
+
+
 def _circle(count: int) -> list[tuple[float, float]]:
     import math
 
@@ -345,14 +347,23 @@ MUTATIONS: dict[str, Callable[[random.Random, bytes], bytes]] = {
 WEIGHTS = {"absurd depth": 1, "many placements": 1}
 
 
-def case(seed: int) -> tuple[str, str, bytes]:
-    """(seed library, mutation, file bytes) of case `seed`."""
+def _draw(seed: int) -> tuple[random.Random, str, str]:
     rng = random.Random(seed)
-    corpus = seeds()
-    source = rng.choice(sorted(corpus))
+    source = rng.choice(sorted(SEED_NAMES))
     names = sorted(MUTATIONS)
     mutation = rng.choices(names, weights=[WEIGHTS.get(n, 4) for n in names])[0]
-    return source, mutation, MUTATIONS[mutation](rng, corpus[source])
+    return rng, source, mutation
+
+
+def mutation_of(seed: int) -> str:
+    """The mutation that case `seed` applies (without building its file)."""
+    return _draw(seed)[2]
+
+
+def case(seed: int) -> tuple[str, str, bytes]:
+    """(seed library, mutation, file bytes) of case `seed`."""
+    rng, source, mutation = _draw(seed)
+    return source, mutation, MUTATIONS[mutation](rng, seeds()[source])
 
 
 # --------------------------------------------------------------------------- running
@@ -368,10 +379,16 @@ class Outcome:
     detail: str
 
 
-def _limit_child() -> None:
-    os.setsid()
-    resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
-    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+#: Runs the command line in the child under the memory limit (given as the first argument) and
+#: without core files; the rest of the arguments are the command line's.
+_LAUNCH = """
+import resource, runpy, sys
+limit = int(sys.argv.pop(1))
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+sys.argv[0] = "tarnwick"
+runpy.run_module("tarnwick.cli", run_name="__main__")
+"""
 
 
 def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
@@ -386,15 +403,8 @@ def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
             keep.mkdir(parents=True, exist_ok=True)
             shutil.copy(gds, keep / gds.name)
         environment = {**os.environ, "TMPDIR": str(scratch), "PYTHONFAULTHANDLER": "1"}
-        command = [
-            sys.executable,
-            "-m",
-            "tarnwick.cli",
-            "view",
-            str(gds),
-            "-o",
-            str(out / "s.json"),
-        ]
+        command = [sys.executable, "-c", _LAUNCH, str(MEMORY_LIMIT), "view", str(gds)]
+        command += ["-o", str(out / "s.json")]
         begin = time.perf_counter()
         child = subprocess.Popen(
             command,
@@ -405,7 +415,7 @@ def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
             stderr=subprocess.PIPE,
             text=True,
             errors="replace",
-            preexec_fn=_limit_child,
+            start_new_session=True,
         )
         try:
             _, err = child.communicate(timeout=timeout)
@@ -440,9 +450,14 @@ def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
 
 
 def _traceback_summary(err: str) -> str:
-    lines = [line for line in err.splitlines() if line.strip()]
-    frames = [line.strip() for line in lines if line.strip().startswith("File ")]
-    tail = lines[-1].strip() if lines else ""
+    """The error and its innermost frame, from a Python traceback (innermost frame last) or a
+    fatal-error dump (innermost first)."""
+    lines = [line.strip() for line in err.splitlines() if line.strip()]
+    frames = [line for line in lines if line.startswith("File ")]
+    fatal = next((line for line in lines if line.startswith("Fatal Python error")), None)
+    if fatal is not None:
+        return f"{fatal} [at {frames[0]}]" if frames else fatal
+    tail = lines[-1] if lines else ""
     return f"{tail} [at {frames[-1]}]" if frames else tail
 
 
