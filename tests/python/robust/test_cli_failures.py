@@ -121,6 +121,10 @@ def test_debug_shows_the_traceback_and_a_bug_says_so(tmp_path, capsys, monkeypat
     err = capsys.readouterr().err
     assert "Traceback" in err and err.splitlines()[-1].startswith("tarnwick view: error: ")
 
+    assert main(["freeze", "no_such_cell", "--debug"]) == 1
+    err = capsys.readouterr().err
+    assert "Traceback" in err and err.splitlines()[-1].startswith("tarnwick freeze: error: ")
+
     from tarnwick.cli import pdk
 
     def broken(args):
