@@ -67,9 +67,12 @@ def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
 
     The parent directory must exist. A failure raises ``OSError`` and changes nothing on disk."""
     target = _target(path)
-    descriptor, temporary = tempfile.mkstemp(
-        prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
-    )
+    try:
+        descriptor, temporary = tempfile.mkstemp(
+            prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
+        )
+    except OSError as error:  # name the directory, not the temporary file nobody asked for
+        raise type(error)(error.errno, error.strerror, str(target.parent)) from None
     try:
         with os.fdopen(descriptor, "wb") as file:
             file.write(data)
