@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import collections
 import contextlib
 import errno
 import json
@@ -28,6 +29,17 @@ CONTEXT_CELL = "$$$CONTEXT_INFO$$$"
 
 class MetadataError(ValueError):
     """A GDS file's component metadata cannot be read back."""
+
+
+#: Most instances that wrapping a hierarchy in components may meet (a GDS reader splits an
+#: off-grid array into one instance per row or column, so a few bytes can ask for millions);
+#: the environment variable below overrides it.
+MAX_INSTANCES = 1_000_000
+MAX_INSTANCES_VARIABLE = "BRENVIK_MAX_INSTANCES"
+
+
+class TooManyInstancesError(ValueError):
+    """A hierarchy holds more instances than `max_instances` allows."""
 
 
 LayerSpec = Any  # a LayerEnum member, a (layer, datatype) pair or a kdb.LayerInfo
@@ -337,6 +349,7 @@ class Component:
         if existing is not None:
             return existing
         below = {kdb_cell.cell_index(), *kdb_cell.called_cells()}
+        _refuse_too_many_instances(kdb_cell, below)
         for index in layout.each_cell_bottom_up():
             if index in below and index not in registry:
                 cls._wrap(layout.cell(index), registry)
@@ -622,6 +635,33 @@ class Component:
         return f"Component({self.name!r}, ports={self.ports.names()})"
 
 
+def max_instances() -> int:
+    """The most instances (arrays count once) that wrapping a hierarchy may meet: each becomes
+    a Python reference object. `MAX_INSTANCES`, or the whole number in the environment variable
+    named by `MAX_INSTANCES_VARIABLE`."""
+    text = os.environ.get(MAX_INSTANCES_VARIABLE, "").strip()
+    if not text:
+        return MAX_INSTANCES
+    try:
+        value = int(text.replace("_", ""))
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise ValueError(f"{MAX_INSTANCES_VARIABLE} must be a whole number >= 0, not {text!r}")
+    return value
+
+
+def _refuse_too_many_instances(top: kdb.Cell, cells: set[int]) -> None:
+    layout = top.layout()
+    total = sum(layout.cell(index).child_instances() for index in cells)
+    limit = max_instances()
+    if total > limit:
+        raise TooManyInstancesError(
+            f"cell {top.name!r} and the cells below it hold {total:,} instances, more than the "
+            f"limit of {limit:,} (set {MAX_INSTANCES_VARIABLE} to raise it)"
+        )
+
+
 def _write_whole_file(path: Path, data: bytes) -> None:
     """Write ``data`` to ``path`` through a flushed temporary file renamed over it; on failure
     the temporary file is removed and ``path`` is left as it was."""
@@ -682,6 +722,14 @@ def _instance_signature(inst: kdb.Instance) -> dict[str, Any]:
     }
 
 
+_SIGNATURE_FIELDS = ("cell", "rot", "mirror", "n", "origins")
+
+
+def _signature_key(signature: dict[str, Any]) -> tuple:
+    origins = signature["origins"]
+    return (*(signature[f] for f in _SIGNATURE_FIELDS[:-1]), tuple(origins or ()))
+
+
 def _read_meta(cell: kdb.Cell) -> dict[str, Any] | None:
     value = cell.meta_info_value(META_KEY)
     if not value:
@@ -697,23 +745,23 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
     """Names for the cell's instances, in ``each_inst`` order: the recorded names when the
     file carried metadata (matched by child cell and placement), generated ones otherwise."""
     recorded: list[dict[str, Any]] = list((meta or {}).get("instances") or [])
+    # Recorded names by signature, in recorded order: one look-up per instance.
+    by_signature: dict[tuple, collections.deque[str]] = {}
+    for r in recorded:
+        key = _signature_key({field: r.get(field) for field in _SIGNATURE_FIELDS})
+        by_signature.setdefault(key, collections.deque()).append(r["name"])
     used: set[str] = set()
     names: list[str] = []
     pending: list[int] = []
     instances = list(cell.each_inst())
     for k, inst in enumerate(instances):
-        sig = _instance_signature(inst)
-        match = next(
-            (
-                r
-                for r in recorded
-                if r["name"] not in used and all(r.get(key) == val for key, val in sig.items())
-            ),
-            None,
-        )
-        if match is not None:
-            used.add(match["name"])
-            names.append(match["name"])
+        candidates = by_signature.get(_signature_key(_instance_signature(inst)), ())
+        while candidates and candidates[0] in used:
+            candidates.popleft()
+        if candidates:
+            name = candidates.popleft()
+            used.add(name)
+            names.append(name)
         else:
             names.append("")
             pending.append(k)

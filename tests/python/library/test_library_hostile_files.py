@@ -11,7 +11,12 @@ import json
 import brenvik
 import klayout.db as kdb
 import pytest
-from brenvik.component import META_KEY, MetadataError
+from brenvik.component import (
+    MAX_INSTANCES_VARIABLE,
+    META_KEY,
+    MetadataError,
+    TooManyInstancesError,
+)
 from brenvik.technology import MAX_FLAT_SHAPES_VARIABLE, TooManyShapesError
 
 WG, SLAB = (1, 0), (2, 0)  # the demo stack derives SHALLOW from WG & SLAB
@@ -104,3 +109,18 @@ def test_broken_metadata_is_a_clear_error(tmp_path, meta):
     path = write(layout, tmp_path / "meta.gds", context=True)
     with pytest.raises(MetadataError, match="cell 'top' carries malformed brenvik metadata"):
         brenvik.import_gds(path)
+
+
+def test_more_instances_than_the_limit_are_refused_before_wrapping(tmp_path, monkeypatch):
+    # A reader splits an off-grid array into one instance per row or column: a few bytes can
+    # ask for millions of instances, each of which would become a reference object.
+    layout = kdb.Layout()
+    leaf, top = layout.create_cell("leaf"), layout.create_cell("top")
+    for k in range(50):
+        top.insert(kdb.CellInstArray(leaf.cell_index(), kdb.Trans(kdb.Vector(3 * k, 0))))
+    path = write(layout, tmp_path / "many.gds")
+    monkeypatch.setenv(MAX_INSTANCES_VARIABLE, "49")
+    with pytest.raises(TooManyInstancesError, match="hold 50 instances.*limit of 49"):
+        brenvik.import_gds(path)
+    monkeypatch.setenv(MAX_INSTANCES_VARIABLE, "50")
+    assert len(brenvik.import_gds(path).references) == 50
