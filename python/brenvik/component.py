@@ -2,8 +2,13 @@
 
 from __future__ import annotations
 
+import collections
+import contextlib
+import errno
 import json
 import math
+import os
+import tempfile
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from pathlib import Path
@@ -20,6 +25,22 @@ from brenvik.serialize import clean_value
 META_KEY = "brenvik"
 #: Cell KLayout writes its context information into; never a design cell.
 CONTEXT_CELL = "$$$CONTEXT_INFO$$$"
+
+
+class MetadataError(ValueError):
+    """A GDS file's component metadata cannot be read back."""
+
+
+#: Most instances that wrapping a hierarchy in components may meet (a GDS reader splits an
+#: off-grid array into one instance per row or column, so a few bytes can ask for millions);
+#: the environment variable below overrides it.
+MAX_INSTANCES = 1_000_000
+MAX_INSTANCES_VARIABLE = "BRENVIK_MAX_INSTANCES"
+
+
+class TooManyInstancesError(ValueError):
+    """A hierarchy holds more instances than `max_instances` allows."""
+
 
 LayerSpec = Any  # a LayerEnum member, a (layer, datatype) pair or a kdb.LayerInfo
 
@@ -313,30 +334,48 @@ class Component:
         self.ports = Ports()
         self.references: list[ComponentReference] = []
         self.routes: dict[str, Any] = {}
-        self.netlist_calls: list[dict[str, Any]] = []
         _registry(base.layout)[base.cell_index] = self
 
     # ------------------------------------------------------------------ identity
     @classmethod
     def from_cell(cls, kdb_cell: kdb.Cell) -> Component:
-        """The component owning ``kdb_cell``; wraps it (restoring GDS metadata) if none does."""
+        """The component owning ``kdb_cell``; wraps it (restoring GDS metadata) if none does,
+        and likewise every cell below it.
+
+        The cells are wrapped bottom-up in one loop, so a hierarchy of any depth is fine."""
         layout = kdb_cell.layout()
         registry = _registry(layout)
         existing = registry.get(kdb_cell.cell_index())
         if existing is not None:
             return existing
+        below = {kdb_cell.cell_index(), *kdb_cell.called_cells()}
+        _refuse_too_many_instances(kdb_cell, below)
+        for index in layout.each_cell_bottom_up():
+            if index in below and index not in registry:
+                cls._wrap(layout.cell(index), registry)
+        return registry[kdb_cell.cell_index()]
+
+    @classmethod
+    def _wrap(cls, kdb_cell: kdb.Cell, registry: dict[int, Component]) -> Component:
+        """A new component for ``kdb_cell``, whose child cells are wrapped already."""
         comp = cls(base=TKCell(kdb_cell))
         meta = _read_meta(kdb_cell)
-        if meta:
-            comp.settings = dict(meta.get("settings") or {})
-            comp.info = dict(meta.get("info") or {})
-            comp.function_name = meta.get("function")
-            for pdata in meta.get("ports") or []:
-                comp.ports.add(Port.from_dict(pdata))
-            comp.routes = dict(meta.get("routes") or {})
-        names = _instance_names_from_meta(kdb_cell, meta)
+        try:
+            if meta:
+                comp.settings = dict(meta.get("settings") or {})
+                comp.info = dict(meta.get("info") or {})
+                comp.function_name = meta.get("function")
+                for pdata in meta.get("ports") or []:
+                    comp.ports.add(Port.from_dict(pdata))
+                comp.routes = dict(meta.get("routes") or {})
+            names = _instance_names_from_meta(kdb_cell, meta)
+        except (AttributeError, IndexError, KeyError, TypeError, ValueError) as error:
+            raise MetadataError(
+                f"cell {kdb_cell.name!r} carries malformed {META_KEY} metadata "
+                f"({type(error).__name__}: {error}): write the file again from its source"
+            ) from error
         for inst, inst_name in zip(kdb_cell.each_inst(), names, strict=True):
-            child = cls.from_cell(inst.cell)
+            child = registry[inst.cell_index]
             comp.references.append(ComponentReference(comp, inst, child, inst_name))
         return comp
 
@@ -547,6 +586,11 @@ class Component:
         component's metadata (settings, ports, reference names) as persisted KLayout meta info
         in the file's context; without it the file holds geometry only. Timestamps are not
         written, so equal content gives equal bytes. Parent directories are not created.
+
+        The file appears complete or not at all: it is written under a temporary name beside
+        ``path`` and renamed into place once flushed; a failed write (a full disk, a directory in
+        the way) raises ``OSError`` and leaves no partial file. KLayout's own file writer can
+        drop the error of its last buffer, so the bytes are made in memory and written here.
         """
         path = Path(path)
         if not path.parent.is_dir():
@@ -567,7 +611,7 @@ class Component:
         options.select_cell(self.cell_index)
         options.write_context_info = bool(with_metadata)
         options.gds2_write_timestamps = False
-        layout.write(str(path), options)
+        _write_whole_file(path, layout.write_bytes(options))
         return path
 
     # ------------------------------------------------------------------ netlist
@@ -580,13 +624,6 @@ class Component:
         """Netlist of this component; see :func:`brenvik.netlist.get_netlist`."""
         from brenvik.netlist import get_netlist
 
-        self.netlist_calls.append(
-            {
-                "recursive": recursive,
-                "on_multi_connect": on_multi_connect,
-                "on_dangling_port": on_dangling_port,
-            }
-        )
         return get_netlist(
             self,
             recursive=recursive,
@@ -596,6 +633,59 @@ class Component:
 
     def __repr__(self) -> str:
         return f"Component({self.name!r}, ports={self.ports.names()})"
+
+
+def max_instances() -> int:
+    """The most instances (arrays count once) that wrapping a hierarchy may meet: each becomes
+    a Python reference object. `MAX_INSTANCES`, or the whole number in the environment variable
+    named by `MAX_INSTANCES_VARIABLE`."""
+    text = os.environ.get(MAX_INSTANCES_VARIABLE, "").strip()
+    if not text:
+        return MAX_INSTANCES
+    try:
+        value = int(text.replace("_", ""))
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise ValueError(f"{MAX_INSTANCES_VARIABLE} must be a whole number >= 0, not {text!r}")
+    return value
+
+
+def _refuse_too_many_instances(top: kdb.Cell, cells: set[int]) -> None:
+    layout = top.layout()
+    total = sum(layout.cell(index).child_instances() for index in cells)
+    limit = max_instances()
+    if total > limit:
+        raise TooManyInstancesError(
+            f"cell {top.name!r} and the cells below it hold {total:,} instances, more than the "
+            f"limit of {limit:,} (set {MAX_INSTANCES_VARIABLE} to raise it)"
+        )
+
+
+def _write_whole_file(path: Path, data: bytes) -> None:
+    """Write ``data`` to ``path`` through a flushed temporary file renamed over it; on failure
+    the temporary file is removed and ``path`` is left as it was."""
+    target = Path(os.path.realpath(path))
+    if target.is_dir():
+        raise IsADirectoryError(errno.EISDIR, "Is a directory", str(path))
+    if target.exists() and not target.is_file():
+        raise OSError(f"{path} is not a regular file, so it cannot be replaced by a GDS file")
+    descriptor, temporary = tempfile.mkstemp(
+        prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
+    )
+    try:
+        with os.fdopen(descriptor, "wb") as file:
+            file.write(data)
+            file.flush()
+            os.fsync(file.fileno())
+            mask = os.umask(0o022)
+            os.umask(mask)
+            os.fchmod(file.fileno(), 0o666 & ~mask)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
 
 
 def unique_cell_name(layout: kdb.Layout, name: str, exclude: int | None = None) -> str:
@@ -632,6 +722,14 @@ def _instance_signature(inst: kdb.Instance) -> dict[str, Any]:
     }
 
 
+_SIGNATURE_FIELDS = ("cell", "rot", "mirror", "n", "origins")
+
+
+def _signature_key(signature: dict[str, Any]) -> tuple:
+    origins = signature["origins"]
+    return (*(signature[f] for f in _SIGNATURE_FIELDS[:-1]), tuple(origins or ()))
+
+
 def _read_meta(cell: kdb.Cell) -> dict[str, Any] | None:
     value = cell.meta_info_value(META_KEY)
     if not value:
@@ -647,23 +745,23 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
     """Names for the cell's instances, in ``each_inst`` order: the recorded names when the
     file carried metadata (matched by child cell and placement), generated ones otherwise."""
     recorded: list[dict[str, Any]] = list((meta or {}).get("instances") or [])
+    # Recorded names by signature, in recorded order: one look-up per instance.
+    by_signature: dict[tuple, collections.deque[str]] = {}
+    for r in recorded:
+        key = _signature_key({field: r.get(field) for field in _SIGNATURE_FIELDS})
+        by_signature.setdefault(key, collections.deque()).append(r["name"])
     used: set[str] = set()
     names: list[str] = []
     pending: list[int] = []
     instances = list(cell.each_inst())
     for k, inst in enumerate(instances):
-        sig = _instance_signature(inst)
-        match = next(
-            (
-                r
-                for r in recorded
-                if r["name"] not in used and all(r.get(key) == val for key, val in sig.items())
-            ),
-            None,
-        )
-        if match is not None:
-            used.add(match["name"])
-            names.append(match["name"])
+        candidates = by_signature.get(_signature_key(_instance_signature(inst)), ())
+        while candidates and candidates[0] in used:
+            candidates.popleft()
+        if candidates:
+            name = candidates.popleft()
+            used.add(name)
+            names.append(name)
         else:
             names.append("")
             pending.append(k)
@@ -680,20 +778,46 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
 
 def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Component]) -> Component:
     """Copy ``source``'s cell and the cells below it into ``layout``; shares copies of cells
-    reached more than once (``memo`` maps source cell index to the copy)."""
-    if source.cell_index in memo:
-        return memo[source.cell_index]
+    reached more than once (``memo`` maps source cell index to the copy).
+
+    Cells are created in depth-first order from an explicit stack (no recursion, so any depth
+    is fine), then each copy receives its instances once every cell exists."""
+    order: list[tuple[Component, list[tuple[kdb.Instance, ComponentReference | None]]]] = []
+    stack = [source]
+    while stack:
+        current = stack.pop()
+        if current.cell_index in memo:
+            continue
+        memo[current.cell_index] = _copy_cell(current, layout)
+        children = _instances_with_references(current)
+        order.append((current, children))
+        for inst, ref in reversed(children):
+            stack.append(ref.component if ref is not None else Component.from_cell(inst.cell))
+    for current, children in order:
+        target = memo[current.cell_index]
+        for inst, ref in children:
+            child = ref.component if ref is not None else Component.from_cell(inst.cell)
+            child_copy = memo[child.cell_index]
+            dcia = inst.dcell_inst
+            dcia.cell_index = child_copy.cell_index
+            new_inst = target.kdb_cell.insert(dcia)
+            name = ref.name if ref is not None else target._ref_name(child_copy, None)
+            target.references.append(ComponentReference(target, new_inst, child_copy, name))
+    return memo[source.cell_index]
+
+
+def _copy_cell(source: Component, layout: kdb.Layout) -> Component:
+    """A new component in ``layout`` with ``source``'s name, shapes, ports and settings, and no
+    instances yet."""
     src_layout = source.layout
     src_cell = source.kdb_cell
     target = Component(base=TKCell.create(layout, src_cell.name))
-    memo[source.cell_index] = target
     target.settings = dict(source.settings)
     target.info = dict(source.info)
     target.function_name = source.function_name
     target.routes = dict(source.routes)
     for port in source.ports:
         target.ports.add(port)
-
     scale = src_layout.dbu / layout.dbu
     for li in src_layout.layer_indexes():
         shapes = src_cell.shapes(li)
@@ -704,17 +828,26 @@ def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Compo
             target.kdb_cell.shapes(dst_li).insert(shapes)
         else:
             target.kdb_cell.shapes(dst_li).insert(shapes, kdb.ICplxTrans(scale))
-
-    for inst in src_cell.each_inst():
-        ref = next((r for r in source.references if r.instance == inst), None)
-        child = ref.component if ref is not None else Component.from_cell(inst.cell)
-        child_copy = _copy_component(child, layout, memo)
-        dcia = inst.dcell_inst
-        dcia.cell_index = child_copy.cell_index
-        new_inst = target.kdb_cell.insert(dcia)
-        name = ref.name if ref is not None else target._ref_name(child_copy, None)
-        target.references.append(ComponentReference(target, new_inst, child_copy, name))
     return target
+
+
+def _instances_with_references(component: Component) -> list[tuple[Any, Any]]:
+    """Each instance of the component's cell, in ``each_inst`` order, with the reference that
+    names it (None for an instance placed directly through KLayout).
+
+    KLayout instances compare equal but do not hash alike, so candidates are narrowed by child
+    cell and placement text first: linear in the number of instances, not quadratic."""
+    candidates: dict[tuple[int, str], list[ComponentReference]] = {}
+    for ref in component.references:
+        if ref.instance.is_valid():
+            key = (ref.instance.cell_index, str(ref.instance.cell_inst))
+            candidates.setdefault(key, []).append(ref)
+    out = []
+    for inst in component.kdb_cell.each_inst():
+        refs = candidates.get((inst.cell_index, str(inst.cell_inst)), [])
+        ref = next((r for r in refs if r.instance == inst), None)
+        out.append((inst, ref))
+    return out
 
 
 def import_gds(path: str | Path) -> Component:
@@ -731,5 +864,5 @@ def import_gds(path: str | Path) -> Component:
     layout.read(str(path))
     tops = [c for c in layout.top_cells() if c.name != CONTEXT_CELL]
     if not tops:
-        raise ValueError(f"{path} holds no cells")
+        raise ValueError(f"{path} holds no cells: an empty layout has nothing to show or use")
     return Component.from_cell(tops[0])

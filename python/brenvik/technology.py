@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import re
 from collections.abc import Iterator, Mapping
 from dataclasses import dataclass, field
@@ -27,6 +28,16 @@ _OPERATIONS = {
     "^": "xor",
 }
 _SYMBOL = {"and": "&", "or": "|", "not": "-", "xor": "^"}
+
+#: Most shapes that computing one derived layer may flatten. The flat copy costs memory and
+#: time per shape, and a file of a few hundred bytes can place a shape a billion times (one
+#: 32767 x 32767 array); the environment variable below overrides it.
+MAX_FLAT_SHAPES = 5_000_000
+MAX_FLAT_SHAPES_VARIABLE = "BRENVIK_MAX_FLAT_SHAPES"
+
+
+class TooManyShapesError(ValueError):
+    """A derived layer would flatten more shapes than `max_flat_shapes` allows."""
 
 
 class _LayerExpression:
@@ -213,9 +224,11 @@ class LayerStack:
         expression as ``derived_layer``) are skipped. The original component is not changed.
         """
         results = []
-        for level in self.layers.values():
-            if not isinstance(level.derived_layer, LogicalLayer):
-                continue
+        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
+        if levels:
+            flat = _flat_layers(component.kdb_cell)
+        for level in levels:
+            _refuse_huge_flattening(component, level, flat)
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
         # The copy goes into a layout of its own, so every cell keeps its name: in the same
         # layout KLayout would have to rename the copies (name$1, ...).
@@ -224,6 +237,99 @@ class LayerStack:
             index = layer_index(copied.layout, target.layer)
             copied.kdb_cell.shapes(index).insert(region)
         return copied
+
+
+def max_flat_shapes() -> int:
+    """The most shapes that computing one derived layer may flatten: `MAX_FLAT_SHAPES`, or the
+    whole number in the environment variable named by `MAX_FLAT_SHAPES_VARIABLE`."""
+    text = os.environ.get(MAX_FLAT_SHAPES_VARIABLE, "").strip()
+    if not text:
+        return MAX_FLAT_SHAPES
+    try:
+        value = int(text.replace("_", ""))
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise ValueError(f"{MAX_FLAT_SHAPES_VARIABLE} must be a whole number >= 0, not {text!r}")
+    return value
+
+
+@dataclass(frozen=True)
+class _FlatLayer:
+    """What flattening one layer below a cell costs: its shape count once flattened, and how
+    deep its shapes pile up on average (the summed area of every placed cell's extent on the
+    layer over the area of the whole extent; at least 1)."""
+
+    shapes: int
+    depth: float
+
+    @property
+    def work(self) -> float:
+        return self.shapes * self.depth
+
+
+def _flat_layers(top: kdb.Cell) -> dict[int, _FlatLayer]:
+    """Per layer index, the flattening cost of the hierarchy below `top`.
+
+    One pass over the cells in top-down order: a cell's multiplicity is the sum over its
+    parents' instances of the parent's multiplicity times the instance's element count, so an
+    array of any size costs one step and nothing is expanded."""
+    layout = top.layout()
+    multiplicity = dict.fromkeys([top.cell_index(), *top.called_cells()], 0)
+    multiplicity[top.cell_index()] = 1
+    shapes: dict[int, int] = {}
+    area: dict[int, int] = {}
+    layers = list(layout.layer_indexes())
+    for index in layout.each_cell_top_down():
+        times = multiplicity.get(index, 0)
+        if not times:
+            continue
+        cell = layout.cell(index)
+        for instance in cell.each_inst():
+            multiplicity[instance.cell_index] += times * instance.size()
+        for layer in layers:
+            own = cell.shapes(layer).size()
+            if own:
+                shapes[layer] = shapes.get(layer, 0) + times * own
+                area[layer] = area.get(layer, 0) + times * cell.bbox(layer).area()
+    out = {}
+    for layer, count in shapes.items():
+        extent = top.bbox(layer).area()
+        out[layer] = _FlatLayer(count, max(1.0, area[layer] / extent) if extent > 0 else 1.0)
+    return out
+
+
+def _flat_cost(expression: LayerExpression, layout: kdb.Layout, flat: dict[int, _FlatLayer]):
+    """(shapes, work) of computing `expression`: its layers' flattened shapes, and those shapes
+    weighted by how deep they overlap (KLayout's booleans slow down with the overlap). A side
+    is skipped where the other is empty and KLayout does not read it (``a & empty``,
+    ``empty - b``)."""
+    if isinstance(expression, LogicalLayer):
+        index = layout.find_layer(*expression.tuple)
+        layer = flat.get(index) if index is not None else None
+        return (0, 0.0) if layer is None else (layer.shapes, layer.work)
+    left = _flat_cost(expression.left, layout, flat)
+    right = _flat_cost(expression.right, layout, flat)
+    if expression.operation == "and" and not (left[0] and right[0]):
+        return (0, 0.0)
+    if expression.operation == "not" and not left[0]:
+        return (0, 0.0)
+    return (left[0] + right[0], left[1] + right[1])
+
+
+def _refuse_huge_flattening(component: Component, level: LayerLevel, flat: dict[int, _FlatLayer]):
+    """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
+    `max_flat_shapes` allows, each counted once per level of overlap."""
+    shapes, work = _flat_cost(level.layer, component.layout, flat)
+    limit = max_flat_shapes()
+    if work > limit:
+        depth = f", overlapping about {work / shapes:,.0f} deep" if work > 1.5 * shapes else ""
+        raise TooManyShapesError(
+            f"cannot compute the derived layer {level.derived_layer} {level.layer} of "
+            f"{component.name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
+            f"of {limit:,} shapes (each counted once per level of overlap; set "
+            f"{MAX_FLAT_SHAPES_VARIABLE} to raise it)"
+        )
 
 
 _HEX = re.compile(r"^#?([0-9a-fA-F]{6})$")

@@ -7,6 +7,8 @@ from typing import Literal
 
 from pydantic import BaseModel
 
+from tarnwick.files import write_text
+
 __all__ = [
     "FactoryStatus",
     "FactoryRecord",
@@ -51,7 +53,8 @@ class DepthviewMessage(BaseModel):
     content: str
 
     def write(self, path: str | Path) -> Path:
-        """Write the message content to `path` (UTF-8) and return the path."""
-        path = Path(path)
-        path.write_text(self.content, encoding="utf-8")
-        return path
+        """Write the message content to `path` (UTF-8) and return the path.
+
+        The file appears complete or not at all: a failed write raises ``OSError`` and leaves
+        no partial file."""
+        return write_text(path, self.content)

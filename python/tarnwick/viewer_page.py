@@ -13,6 +13,8 @@ import os
 from importlib import resources
 from pathlib import Path
 
+from tarnwick.files import write_text as write_whole_file
+
 __all__ = ["ViewerNotBuiltError", "page_html", "viewer_dist", "write_page"]
 
 _SCENE = "<!-- tarnwick:scene -->"
@@ -77,5 +79,5 @@ def write_page(
 ) -> Path:
     """Write the page for `content` to `path` (UTF-8) and return the path."""
     path = Path(path)
-    path.write_text(page_html(content, title, dist), encoding="utf-8")
+    write_whole_file(path, page_html(content, title, dist))  # complete, or no file at all
     return path

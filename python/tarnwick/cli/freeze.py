@@ -6,6 +6,7 @@ import argparse
 import inspect
 import numbers
 import sys
+import traceback
 from collections.abc import Mapping, Sequence
 from collections.abc import Set as AbstractSet
 from typing import Any
@@ -112,7 +113,9 @@ def _plain_key(key: Any) -> Any:
     return key if key is None or isinstance(key, bool | int | float | str) else str(key)
 
 
-def _fail(message: str, status: int) -> int:
+def _fail(message: str, status: int, debug: bool = False) -> int:
+    if debug:  # --debug: the traceback of the error being handled, then the one line
+        traceback.print_exc()
     print(f"{PROG}: error: {' '.join(message.split())}", file=sys.stderr)
     return status
 
@@ -128,15 +131,16 @@ def run(args: argparse.Namespace) -> int:
     from tarnwick.core import freeze
 
     operation = freeze.freeze_recursive if args.recursive else freeze.freeze
+    debug = getattr(args, "debug", False)
     try:
         check_parameters(args.name, parameters)
         result = operation(args.name, **parameters)
     except BadParameter as error:
-        return _fail(str(error), USAGE)
+        return _fail(str(error), USAGE, debug)
     except (FileNotFoundError, RuntimeError) as error:
-        return _fail(str(error), FAILED)
+        return _fail(str(error), FAILED, debug)
     except Exception as error:  # noqa: BLE001 - a failing cell or library: one line, no trace
-        return _fail(f"{type(error).__name__}: {error}", FAILED)
+        return _fail(f"{type(error).__name__}: {error}", FAILED, debug)
 
     sys.stdout.write(
         yaml.safe_dump(plain(result), sort_keys=False, allow_unicode=True, default_flow_style=False)

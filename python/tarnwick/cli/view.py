@@ -8,6 +8,8 @@ and the scene's counts.
 from __future__ import annotations
 
 import argparse
+import math
+import os
 import sys
 import time
 from pathlib import Path
@@ -22,13 +24,24 @@ _STAGE_TEXT = {
 }
 
 
+def _finite(text: str) -> float:
+    """A finite number: nan, inf and values too large for a float (1e309) are refused."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"must be a finite number, not {text!r}")
+    return value
+
+
 def _tolerance(text: str) -> float | None:
     if text.strip().lower() in ("none", "off"):
         return None
     try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number or 'none': {text!r}") from None
+        value = _finite(text)
+    except argparse.ArgumentTypeError as error:
+        raise argparse.ArgumentTypeError(f"{error} (or 'none')") from None
     if value < 0:
         raise argparse.ArgumentTypeError("must not be negative")
     return value
@@ -51,7 +64,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         "--by", choices=("cell", "layer"), default="layer", help="group the scene (default: layer)"
     )
     parser.add_argument(
-        "--z-scale", type=float, default=1.0, metavar="Z", help="factor on all heights (1.0)"
+        "--z-scale", type=_finite, default=1.0, metavar="Z", help="factor on all heights (1.0)"
     )
     parser.add_argument(
         "--curve-tolerance",
@@ -85,7 +98,9 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
 
 
 def _is_gds_path(target: str) -> bool:
-    return target.lower().endswith(_GDS_SUFFIXES) or Path(target).is_file()
+    # os.path.isfile, unlike Path.is_file, answers False for names the system cannot even look
+    # up (too long, embedded NUL) instead of raising.
+    return target.lower().endswith(_GDS_SUFFIXES) or os.path.isfile(target)
 
 
 def _size(count: int) -> str:
@@ -117,6 +132,7 @@ class _Progress:
 
 def run(args: argparse.Namespace) -> int:
     from tarnwick.core import communication, depthview
+    from tarnwick.files import check_writable
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target
@@ -130,7 +146,7 @@ def run(args: argparse.Namespace) -> int:
     output = depthview.Output.CELL if args.by == "cell" else depthview.Output.LAYER
     seconds: dict[str, float] = {}
     if _is_gds_path(target):
-        if not Path(target).is_file():
+        if not os.path.isfile(target):
             print(f"tarnwick view: no such GDS file: {target}", file=sys.stderr)
             return 2
         component, name, source = target, Path(target).stem, f"GDS file {target}"
@@ -152,6 +168,8 @@ def run(args: argparse.Namespace) -> int:
 
     json_path = args.output or Path("out") / f"{name}.json"
     html_path = json_path.with_suffix(".html")
+    for path in (json_path, html_path):  # a bad place fails now, not after the conversion
+        check_writable(path)
     print(
         f"tarnwick view: {source}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
         f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"

@@ -118,15 +118,37 @@ def current_run() -> str:
     return f"{socket.gethostname()} {boot} {pid} {start}"
 
 
+def _source_paths(names: tuple[str, ...]) -> dict[str, str | None]:
+    """The source path of each named factory that the active PDK has, as `sync_from_kcl`
+    records it. Best effort: a PDK that cannot be asked gives no paths."""
+    import brenvik
+
+    try:
+        cells = brenvik.get_active_pdk().cells
+        paths = {}
+        for name in dict.fromkeys(names):
+            if name in cells:
+                source = brenvik.cell_source_path(cells[name])
+                paths[name] = None if source is None else str(source)
+        return paths
+    except Exception:  # noqa: BLE001 - the status must be written even without a source path
+        return {}
+
+
 def set_factories_status_by_names(*names: str, status: str) -> None:
-    """Give the named factories `status`; a factory without a row gets a new one. A BUSY mark
-    records this process as the factory's run (`get_busy_runs`); any other status clears it."""
+    """Give the named factories `status`; a factory without a row gets a new one.
+
+    A row without a source path gets the one of the PDK's cell, so that the first build of a
+    fresh database can find a schematic's file just as later ones do. A BUSY mark records this
+    process as the factory's run (`get_busy_runs`); any other status clears it."""
+    sources = _source_paths(names)
     keys = [(_stored(name),) for name in names]
     with _connect() as connection:
         connection.executemany(
-            "INSERT INTO factories (name, status) VALUES (?, ?) "
-            "ON CONFLICT(name) DO UPDATE SET status = excluded.status",
-            [(key, status) for (key,) in keys],
+            "INSERT INTO factories (name, status, source) VALUES (?, ?, ?) "
+            "ON CONFLICT(name) DO UPDATE SET status = excluded.status, "
+            "source = COALESCE(factories.source, excluded.source)",
+            [(key, status, _stored(sources.get(name))) for (key,), name in zip(keys, names)],
         )
         if status == "BUSY":
             run = current_run()
@@ -171,10 +193,13 @@ def get_all_factories() -> dict[str, FactoryRecord]:
 
 
 def add_factories(*records: FactoryRecord) -> None:
-    """Store `records`, replacing the rows of the same factories."""
+    """Store `records`, replacing the rows of the same factories; a record without a source
+    path keeps the one the row has (the path belongs to the factory, not to one build)."""
     with _connect() as connection:
         connection.executemany(
-            "INSERT OR REPLACE INTO factories (name, status, message, source) VALUES (?, ?, ?, ?)",
+            "INSERT INTO factories (name, status, message, source) VALUES (?, ?, ?, ?) "
+            "ON CONFLICT(name) DO UPDATE SET status = excluded.status, "
+            "message = excluded.message, source = COALESCE(excluded.source, factories.source)",
             [tuple(map(_stored, (r.name, r.status, r.message, r.source))) for r in records],
         )
         connection.executemany(

@@ -1,0 +1,96 @@
+"""Files written whole or not at all.
+
+A file is written under a temporary name in its own directory, flushed to disk, and only then
+renamed over the target, so a reader never sees a half-written file and a failed write (a full
+disk, a target that is a directory, a missing parent) raises ``OSError`` and leaves neither a
+partial file nor the temporary one behind. An existing target keeps its content on failure.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import os
+import stat
+import tempfile
+from pathlib import Path
+
+__all__ = ["check_writable", "write_bytes", "write_text"]
+
+
+def _creation_mode() -> int:
+    """The permission bits a plain ``open(path, "w")`` would give a new file (0o666 less the
+    umask); the temporary file starts out private, and gets these before it is renamed."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return 0o666 & ~int(line.split()[1], 8)
+    except (OSError, ValueError):
+        pass
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return 0o666 & ~mask
+
+
+def _target(path: str | os.PathLike) -> Path:
+    """The file to replace: a symbolic link is followed, so the link stays and its file changes.
+
+    Anything but a regular file or a missing one is refused: renaming over a directory, a device
+    such as /dev/full or a pipe would replace it, not write into it."""
+    target = Path(os.path.realpath(path))
+    try:
+        mode = target.stat().st_mode
+    except FileNotFoundError:
+        return target
+    if stat.S_ISDIR(mode):
+        raise IsADirectoryError(errno.EISDIR, "Is a directory", str(path))
+    if not stat.S_ISREG(mode):
+        raise OSError(f"{path} is not a regular file, so it cannot be replaced: name a file")
+    return target
+
+
+def check_writable(path: str | os.PathLike) -> None:
+    """Raise ``OSError`` now if `path` is a place `write_bytes` must refuse or cannot reach:
+    a directory or another non-regular file, a name the system cannot take, or a parent whose
+    nearest existing ancestor is a file. Missing directories pass: callers create them."""
+    target = _target(path)
+    ancestor = target.parent
+    while not os.path.lexists(ancestor) and ancestor != ancestor.parent:
+        ancestor = ancestor.parent
+    if not ancestor.is_dir():
+        raise NotADirectoryError(errno.ENOTDIR, "Not a directory", str(ancestor))
+
+
+def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
+    """Write `data` to `path` atomically and return `path` as a ``Path``.
+
+    The parent directory must exist. A failure raises ``OSError`` and changes nothing on disk."""
+    target = _target(path)
+    try:
+        descriptor, temporary = tempfile.mkstemp(
+            prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
+        )
+    except OSError as error:  # name the directory, not the temporary file nobody asked for
+        raise type(error)(error.errno, error.strerror, str(target.parent)) from None
+    try:
+        with os.fdopen(descriptor, "wb") as file:
+            file.write(data)
+            file.flush()
+            os.fsync(file.fileno())
+            existing = target.stat().st_mode if target.exists() else None
+            os.fchmod(
+                file.fileno(),
+                stat.S_IMODE(existing) if existing is not None else _creation_mode(),
+            )
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+    return Path(path)
+
+
+def write_text(path: str | os.PathLike, text: str, encoding: str = "utf-8") -> Path:
+    """Write `text` to `path` atomically in `encoding` (see `write_bytes`)."""
+    return write_bytes(path, text.encode(encoding))
