@@ -555,8 +555,10 @@ class Component:
 
     def copy_into(self, layout: kdb.Layout, name: str | None = None) -> Component:
         """Deep copy of the hierarchy into ``layout`` (coordinates kept in µm)."""
-        memo: dict[int, Component] = {}
-        copied = _copy_component(self, layout, memo)
+        if _copies_whole(self, layout):
+            copied = _copy_whole_layout(self, layout)
+        else:
+            copied = _copy_component(self, layout, {})
         if name is not None:
             copied.name = name
         return copied
@@ -774,6 +776,44 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
         used.add(names[k])
         counter += 1
     return names
+
+
+def _copies_whole(source: Component, layout: kdb.Layout) -> bool:
+    """Whether copying `source` into `layout` is copying one whole layout into an empty one of
+    the same database unit: `source`'s hierarchy is every cell of its layout (but for the
+    metadata context cell), as after reading a GDS file."""
+    if layout.cells() != 0 or not math.isclose(source.layout.dbu, layout.dbu):
+        return False
+    cells = source.layout.cells()
+    if source.layout.cell(CONTEXT_CELL) is not None:
+        cells -= 1
+    return len(source.hierarchy_cell_indices()) == cells
+
+
+def _copy_whole_layout(source: Component, layout: kdb.Layout) -> Component:
+    """The copy of `_copies_whole`: KLayout copies the layout in one step (same cell indices,
+    names, instances in the same order), and every cell of the hierarchy gets its component with
+    the source's settings, ports and reference names."""
+    layout.assign(source.layout)
+    below = set(source.hierarchy_cell_indices())
+    registry = _registry(layout)
+    for index in source.layout.each_cell_bottom_up():
+        if index not in below:
+            continue
+        original = Component.from_cell(source.layout.cell(index))
+        target = Component(base=TKCell(layout.cell(index)))
+        target.settings = dict(original.settings)
+        target.info = dict(original.info)
+        target.function_name = original.function_name
+        target.routes = dict(original.routes)
+        for port in original.ports:
+            target.ports.add(port)
+        pairs = zip(_instances_with_references(original), target.kdb_cell.each_inst(), strict=True)
+        for (_, ref), inst in pairs:
+            child = registry[inst.cell_index]
+            name = ref.name if ref is not None else target._ref_name(child, None)
+            target.references.append(ComponentReference(target, inst, child, name))
+    return registry[source.cell_index]
 
 
 def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Component]) -> Component:

@@ -226,7 +226,15 @@ class LayerStack:
         results = []
         levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
         if levels:
-            flat = _flat_layers(component.kdb_cell)
+            read = {
+                index
+                for level in levels
+                for layer in (
+                    level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
+                )
+                if (index := component.layout.find_layer(*layer.tuple)) is not None
+            }
+            flat = _flat_layers(component.kdb_cell, read)
         for level in levels:
             _refuse_huge_flattening(component, level, flat)
             results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
@@ -268,8 +276,8 @@ class _FlatLayer:
         return self.shapes * self.depth
 
 
-def _flat_layers(top: kdb.Cell) -> dict[int, _FlatLayer]:
-    """Per layer index, the flattening cost of the hierarchy below `top`.
+def _flat_layers(top: kdb.Cell, layers: set[int]) -> dict[int, _FlatLayer]:
+    """Per layer index of `layers`, the flattening cost of the hierarchy below `top`.
 
     One pass over the cells in top-down order: a cell's multiplicity is the sum over its
     parents' instances of the parent's multiplicity times the instance's element count, so an
@@ -279,7 +287,7 @@ def _flat_layers(top: kdb.Cell) -> dict[int, _FlatLayer]:
     multiplicity[top.cell_index()] = 1
     shapes: dict[int, int] = {}
     area: dict[int, int] = {}
-    layers = list(layout.layer_indexes())
+    layers = sorted(layers)
     for index in layout.each_cell_top_down():
         times = multiplicity.get(index, 0)
         if not times:

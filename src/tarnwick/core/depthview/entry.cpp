@@ -93,7 +93,8 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   nb::object path = host::files::temporary_file(".gds");
   nb::object result;
   try {
-    library::write_gds(component_with_booleans, path);
+    // The temporary file carries geometry only: the scene reads no metadata.
+    library::write_gds(component_with_booleans, path, false);
     nb::object layout = host::klayout::new_layout();
     host::klayout::read_layout(layout, path);
     result = use(std::move(layout), std::move(layers));
