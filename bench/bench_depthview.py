@@ -8,8 +8,9 @@ runs in a fresh process:
 - time: the floor, then depthview (GDS path in, one viewer message out), by layer and by cell,
   with simplification off (curve_tolerance None) and on (the default 0.01), with its stages
   (read, parse, convert, encode) from depthview's report hook and the layout reader it used;
-- memory: depthview alone, its peak resident memory above the process's baseline, over the
-  float32 bytes of every hull point (two float32 values per point);
+- memory: depthview alone, its peak resident memory above the process's baseline (with the
+  libraries a host has loaded), over the float32 bytes of every hull point (two float32 values
+  per point);
 - with --baseline PYTHON, the same time measurement through another installation (for example a
   build of an earlier commit), whose ratio to its own floor is shown beside this one's.
 
@@ -121,6 +122,13 @@ def _run_depthview(path: str, by: str, tolerance: str) -> dict:
 
 
 def _worker(kind: str, path: str, by: str, tolerance: str) -> dict:
+    # The libraries a running host has loaded already are not the conversion's memory.
+    import brenvik  # noqa: F401
+    import klayout.db  # noqa: F401
+    import numpy  # noqa: F401
+
+    from tarnwick.core import depthview  # noqa: F401
+
     baseline = _rss_mib()
     if kind == "time":
         floor = _native_floor(path)

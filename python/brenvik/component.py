@@ -9,7 +9,7 @@ import json
 import math
 import os
 import tempfile
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import Any
@@ -592,7 +592,8 @@ class Component:
         The file appears complete or not at all: it is written under a temporary name beside
         ``path`` and renamed into place once flushed; a failed write (a full disk, a directory in
         the way) raises ``OSError`` and leaves no partial file. KLayout's own file writer can
-        drop the error of its last buffer, so the bytes are made in memory and written here.
+        drop the error of its last buffer, so the file is checked to end with its end-of-library
+        record before it takes the name.
         """
         path = Path(path)
         if not path.parent.is_dir():
@@ -613,7 +614,7 @@ class Component:
         options.select_cell(self.cell_index)
         options.write_context_info = bool(with_metadata)
         options.gds2_write_timestamps = False
-        _write_whole_file(path, layout.write_bytes(options))
+        _write_whole_file(path, lambda temporary: layout.write(temporary, options))
         return path
 
     # ------------------------------------------------------------------ netlist
@@ -664,9 +665,16 @@ def _refuse_too_many_instances(top: kdb.Cell, cells: set[int]) -> None:
         )
 
 
-def _write_whole_file(path: Path, data: bytes) -> None:
-    """Write ``data`` to ``path`` through a flushed temporary file renamed over it; on failure
-    the temporary file is removed and ``path`` is left as it was."""
+# A GDS stream ends with its end-of-library record (length 4, type ENDLIB, no data: 00 04 04 00),
+# after which only zero bytes may follow: with the zeros at the end taken off, a complete file
+# ends with 00 04 04.
+_ENDLIB_WITHOUT_ZEROS = b"\x00\x04\x04"
+
+
+def _write_whole_file(path: Path, write: Callable[[str], None]) -> None:
+    """Let ``write`` write the GDS file at a temporary path beside ``path``, check that it is
+    complete, flush it to disk and rename it over ``path``. On failure the temporary file is
+    removed, ``path`` is left as it was and ``OSError`` names what went wrong."""
     target = Path(os.path.realpath(path))
     if target.is_dir():
         raise IsADirectoryError(errno.EISDIR, "Is a directory", str(path))
@@ -675,9 +683,21 @@ def _write_whole_file(path: Path, data: bytes) -> None:
     descriptor, temporary = tempfile.mkstemp(
         prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
     )
+    os.close(descriptor)
     try:
-        with os.fdopen(descriptor, "wb") as file:
-            file.write(data)
+        try:
+            write(temporary)
+        except RuntimeError as error:  # KLayout's writer reports a failed write so
+            raise OSError(errno.EIO, f"cannot write the GDS file: {error}", str(path)) from None
+        with open(temporary, "rb+") as file:
+            size = file.seek(0, os.SEEK_END)
+            file.seek(max(0, size - 65536))
+            if not file.read().rstrip(b"\0").endswith(_ENDLIB_WITHOUT_ZEROS):
+                raise OSError(
+                    errno.EIO,
+                    f"the GDS file was cut short at {size:,} bytes (is the disk full?)",
+                    str(path),
+                )
             file.flush()
             os.fsync(file.fileno())
             mask = os.umask(0o022)

@@ -61,7 +61,7 @@ std::vector<write::LayerValues> values() {
   return {{"WG (1, 0)", "\"#ff0000\"", 0.22, 0.0}, {"M1 (2, 0)", "\"#00ff00\"", 0.5, 1.5}};
 }
 
-std::string text_of(const write::MessageText& text) {
+std::string text_of(write::MessageText text) {
   std::string out(text.size(), '?');
   text.write_to(out.data());
   return out;

@@ -72,12 +72,13 @@ def test_gds_files_on_a_full_disk_are_errors_and_leave_nothing_behind(tmp_path):
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     assert json.loads(lines[-1]) == [1, 1]
-    assert (
-        lines[0].startswith("ring: error: incomplete GDS file '")
-        and "is the disk full?" in lines[0]
+    # The library's writer or the build's own check of the file finds the cut: either says so.
+    assert lines[0].startswith("ring: error: ") and "is the disk full?" in lines[0]
+    assert lines[2].startswith("straight: error: ")
+    assert any(
+        reason in lines[2]
+        for reason in ("it is empty", "No space left on device", "is the disk full?")
     )
-    assert lines[2].startswith("straight: error: incomplete GDS file '")
-    assert "it is empty" in lines[2] or "No space left on device" in lines[2]
 
     # The mount is gone with the child: the directory holds what was written before it, nothing.
     assert list(gds_dir.iterdir()) == []

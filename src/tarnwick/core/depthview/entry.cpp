@@ -11,6 +11,7 @@
 #include "tarnwick/core/depthview/python/buffers.hpp"
 #include "tarnwick/core/depthview/python/layer_properties.hpp"
 #include "tarnwick/core/depthview/python/parse_gds.hpp"
+#include "tarnwick/core/depthview/release_memory.hpp"
 #include "tarnwick/core/depthview/viewer_config.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
@@ -95,6 +96,12 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   try {
     // The temporary file carries geometry only: the scene reads no metadata.
     library::write_gds(component_with_booleans, path, false);
+    // The library's layouts are done with. Its objects hold them in reference cycles, so one
+    // collection frees them now, before the scene's own memory grows in their place.
+    source.reset();
+    component_with_booleans.reset();
+    PyGC_Collect();
+    release_free_memory();
     nb::object layout = host::klayout::new_layout();
     host::klayout::read_layout(layout, path);
     result = use(std::move(layout), std::move(layers));

@@ -7,6 +7,7 @@
 #include "tarnwick/core/depthview/read/direct_reader.hpp"
 #include "tarnwick/core/depthview/read/parse.hpp"
 #include "tarnwick/core/depthview/read/python_reader.hpp"
+#include "tarnwick/core/depthview/release_memory.hpp"
 #include "tarnwick/core/depthview/transform/combine.hpp"
 #include "tarnwick/core/depthview/transform/native_views.hpp"
 #include "tarnwick/core/depthview/transform/placement_count.hpp"
@@ -25,7 +26,7 @@ namespace {
 using namespace nb::literals;
 
 // The message text as a Python str, written straight into it when it is ASCII.
-nb::str as_text(const write::MessageText& text) {
+nb::str as_text(write::MessageText& text) {
   if (text.ascii()) {
     nb::object result = host::checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
     text.write_to(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result.ptr())));
@@ -57,7 +58,7 @@ void count(const Tree& tree, const View& view, StageReport& report) {
 
 template <class View, class Tree>
 nb::str encode(const View& view, const Tree& tree, const python::LayerTable& layers,
-               const model::PolygonPool& pool, double units_per_micrometre, StageReport& report) {
+               model::PolygonPool& pool, double units_per_micrometre, StageReport& report) {
   write::check_text_size(tree, tree.by_layer ? 7 : 6, host::settings::max_message_bytes(),
                          [&](const typename Tree::Node& node) -> std::uint64_t {
                            switch (node.kind) {
@@ -74,7 +75,8 @@ nb::str encode(const View& view, const Tree& tree, const python::LayerTable& lay
   nb::bytes config = host::json::dumps_bytes(viewer_config(), host::json::Style::compact);
   const write::MessageInput input{values, &pool, units_per_micrometre,
                                   std::string_view(config.c_str(), config.size())};
-  return as_text(write::write_message(view, tree, input));
+  write::MessageText text = write::write_message(view, tree, input);
+  return as_text(text);
 }
 
 }  // namespace
@@ -133,10 +135,14 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
   read::Extraction extraction;
   const model::CellGraph graph =
       read::parse(*reader, reader->top_cells(), options, extractor, extraction);
-  // The layout is not needed any more: its memory goes before the scene's grows.
+  // The layout and what the parse kept to find shapes again are not needed any more: their memory
+  // goes before the scene's grows.
+  model::PolygonPool pool = std::move(extraction.pool);
+  extraction = read::Extraction();
   reader.reset();
   request.layout.reset();
-  report.count("polygons", static_cast<long long>(extraction.pool.size()));
+  release_free_memory();
+  report.count("polygons", static_cast<long long>(pool.size()));
   transform::check_placement_limit(graph, host::settings::max_placements());
 
   report.start("convert");
@@ -155,7 +161,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
     for (std::size_t t = 0; t < combined.top_count; ++t) roots.push_back(t);
     const auto tree = write::by_cell(view, std::span<const std::size_t>(roots), layers);
     report.start("encode");
-    text = encode(view, tree, layers, extraction.pool, units_per_micrometre, report);
+    text = encode(view, tree, layers, pool, units_per_micrometre, report);
   } else {
     transform::PrunedForest forest(view);
     const auto tree = write::by_layer(
@@ -169,7 +175,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
         },
         layers);
     report.start("encode");
-    text = encode(forest, tree, layers, extraction.pool, units_per_micrometre, report);
+    text = encode(forest, tree, layers, pool, units_per_micrometre, report);
   }
   Py_ssize_t size = 0;
   if (PyUnicode_AsUTF8AndSize(text.ptr(), &size) == nullptr) throw nb::python_error();

@@ -27,6 +27,8 @@ class ParseGDS {
   // negative. `exclude_layers` None stores a new empty list, a given list is stored itself.
   ParseGDS(nb::handle layout, nb::object layers, double z_scale = 1.0,
            nb::object curve_tolerance = nb::float_(0.01), nb::object exclude_layers = nb::none());
+  ParseGDS(const ParseGDS&) = delete;
+  ParseGDS& operator=(const ParseGDS&) = delete;
 
   // --- members, as Python sees them (set in this order)
   nb::object layout;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "tarnwick/core/depthview/release_memory.hpp"
 #include "tarnwick/core/depthview/write/base64.hpp"
 
 namespace tarnwick::depthview::write::pieces {
@@ -73,8 +74,7 @@ void append_empty_matrices(MessageText& text) {
   out += kRecordTail;
 }
 
-void append_instances(MessageText& text, const model::PolygonPool& pool,
-                      double units_per_micrometre) {
+void append_instances(MessageText& text, model::PolygonPool& pool, double units_per_micrometre) {
   std::size_t size = 2 + (pool.size() > 0 ? pool.size() - 1 : 0);  // brackets and commas
   for (std::size_t k = 0; k < pool.size(); ++k) size += buffer_record_size(pool.polygon(k).size());
   text.block(size, [&pool, units_per_micrometre](char* out) {
@@ -90,7 +90,10 @@ void append_instances(MessageText& text, const model::PolygonPool& pool,
       out = put_head(out, values.size());
       out += base64::encode(values.data(), values.size() * sizeof(float), out);
       out = put(out, kRecordTail);
+      if (k % 4096 == 0 && pool.release_before(k)) release_free_memory();
     }
+    pool.release_before(pool.size());
+    release_free_memory();
     *out = ']';
   });
 }

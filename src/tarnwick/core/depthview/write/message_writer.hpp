@@ -32,7 +32,9 @@ struct LayerValues {
 
 struct MessageInput {
   std::span<const LayerValues> layers;  // by the slots of the viewer tree's nodes
-  const model::PolygonPool* pool;       // the scene's polygons, instance index 0 first
+  // The scene's polygons, instance index 0 first. Writing the text reads it once and frees it
+  // as it goes.
+  model::PolygonPool* pool;
   double units_per_micrometre;
   std::string_view config_json;  // the viewer configuration as JSON text
 };
@@ -45,8 +47,7 @@ std::size_t buffer_record_size(std::size_t count);
 void append_matrices(MessageText& text, const std::vector<model::Placement>* placements,
                      double units_per_micrometre);
 void append_empty_matrices(MessageText& text);
-void append_instances(MessageText& text, const model::PolygonPool& pool,
-                      double units_per_micrometre);
+void append_instances(MessageText& text, model::PolygonPool& pool, double units_per_micrometre);
 void append_refs(std::string& out, const std::vector<std::int64_t>& refs);
 }  // namespace pieces
 
@@ -60,15 +61,20 @@ MessageText write_message(const View& view,
   using host::json_text::append_float;
   using host::json_text::append_string;
   MessageText text;
-  std::string& out = text.literal();
+  // The piece being written; a new one after each node once it is large.
+  std::string* piece = &text.literal();
+  auto seal = [&] {
+    text.seal_if_large();
+    piece = &text.literal();
+  };
   constexpr std::string_view kOrigin = "\"loc\":[[0.0,0.0,0.0],[0.0,0.0,0.0,1.0]]";
   std::string id = tree.by_layer ? "/Layers" : "/Cells";
-  out += "{\"type\":\"data\",\"data\":{\"name\":";
-  out += tree.by_layer ? "\"Layers\"" : "\"Cells\"";
-  out += ",\"id\":";
-  append_string(out, id);
-  out += ",\"version\":\"3\",";
-  out += kOrigin;
+  *piece += "{\"type\":\"data\",\"data\":{\"name\":";
+  *piece += tree.by_layer ? "\"Layers\"" : "\"Cells\"";
+  *piece += ",\"id\":";
+  append_string(*piece, id);
+  *piece += ",\"version\":\"3\",";
+  *piece += kOrigin;
 
   auto name_of = [&](const typename Tree::Node& node) -> std::string_view {
     switch (node.kind) {
@@ -85,35 +91,35 @@ MessageText write_message(const View& view,
     const std::string_view name = name_of(node);
     id += '/';
     id += name;
-    out += "{\"name\":";
-    append_string(out, name);
-    out += ",\"id\":";
-    append_string(out, id);
-    out += ",\"version\":\"3\",";
+    *piece += "{\"name\":";
+    append_string(*piece, name);
+    *piece += ",\"id\":";
+    append_string(*piece, id);
+    *piece += ",\"version\":\"3\",";
     if (node.kind == Tree::Kind::cell || node.kind == Tree::Kind::layer_group) {
-      out += kOrigin;
+      *piece += kOrigin;
       return;
     }
     const LayerValues& layer = input.layers[node.layer];
-    out += "\"loc\":[[0,0,";
-    append_float(out, layer.zmin);
-    out += "],[0,0,0,1]],\"shape\":{";
+    *piece += "\"loc\":[[0,0,";
+    append_float(*piece, layer.zmin);
+    *piece += "],[0,0,0,1]],\"shape\":{";
     if (!node.refs->empty()) {
-      out += "\"refs\":";
-      pieces::append_refs(out, *node.refs);
-      out += ',';
+      *piece += "\"refs\":";
+      pieces::append_refs(*piece, *node.refs);
+      *piece += ',';
     }
-    out += "\"height\":";
-    append_float(out, layer.height);
-    out += ",\"matrices\":";
+    *piece += "\"height\":";
+    append_float(*piece, layer.height);
+    *piece += ",\"matrices\":";
     if (view.is_reference(node.source)) {
       pieces::append_matrices(text, &view.placements(node.source), input.units_per_micrometre);
     } else {
       pieces::append_empty_matrices(text);
     }
-    out += "},\"color\":";
-    out += layer.color_json;
-    out += ",\"renderback\":false,\"state\":[1,1],\"type\":\"polygon\",\"subtype\":\"solid\"";
+    *piece += "},\"color\":";
+    *piece += layer.color_json;
+    *piece += ",\"renderback\":false,\"state\":[1,1],\"type\":\"polygon\",\"subtype\":\"solid\"";
   };
 
   struct Frame {
@@ -124,37 +130,39 @@ MessageText write_message(const View& view,
   std::vector<Frame> stack;
   // Writes the list of `children` of the current map as "parts", then closes the maps left.
   if (!tree.roots.empty()) {
-    out += ",\"parts\":[";
+    *piece += ",\"parts\":[";
     for (std::size_t r = 0; r < tree.roots.size(); ++r) {
-      if (r != 0) out += ',';
+      if (r != 0) *piece += ',';
       stack.push_back({tree.roots[r], 0, id.size()});
       open(tree.nodes[tree.roots[r]]);
       while (!stack.empty()) {
+        seal();
         Frame& frame = stack.back();
         const auto& node = tree.nodes[frame.node];
         if (frame.next < node.children.size()) {
-          out += frame.next == 0 ? ",\"parts\":[" : ",";
+          *piece += frame.next == 0 ? ",\"parts\":[" : ",";
           const std::uint32_t child = node.children[frame.next++];
           stack.push_back({child, 0, id.size()});
           open(tree.nodes[child]);
           continue;
         }
-        if (!node.children.empty()) out += ']';
-        out += '}';
+        if (!node.children.empty()) *piece += ']';
+        *piece += '}';
         id.resize(frame.id_length);
         stack.pop_back();
       }
     }
-    out += ']';
+    *piece += ']';
   }
-  out += ",\"format\":\"GDS\"";
+  seal();
+  *piece += ",\"format\":\"GDS\"";
   if (input.pool->size() != 0) {
-    out += ",\"instances\":";
+    *piece += ",\"instances\":";
     pieces::append_instances(text, *input.pool, input.units_per_micrometre);
   }
-  out += "},\"config\":";
-  out += input.config_json;
-  out += '}';
+  *piece += "},\"config\":";
+  *piece += input.config_json;
+  *piece += '}';
   return text;
 }
 
