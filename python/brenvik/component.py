@@ -9,6 +9,7 @@ import json
 import math
 import os
 import tempfile
+import weakref
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from pathlib import Path
@@ -204,10 +205,11 @@ class Ports:
         return f"Ports({list(self._ports)})"
 
 
-def _registry(layout: kdb.Layout) -> dict[int, Any]:
+def _registry(layout: kdb.Layout) -> weakref.WeakValueDictionary[int, Any]:
+    """The components of a layout's cells, by cell index, held weakly (see KCLayout)."""
     registry = getattr(layout, "registry", None)
     if registry is None:
-        registry = {}
+        registry = weakref.WeakValueDictionary()
         layout.registry = registry
     return registry
 
@@ -226,10 +228,19 @@ class ComponentReference:
     def __init__(
         self, parent: Component, instance: kdb.Instance, component: Component, name: str
     ) -> None:
-        self.parent = parent
+        # The parent holds its references: a weak link back keeps the two out of a reference
+        # cycle, so a component nobody holds is freed at once, with its layout.
+        self._parent = weakref.ref(parent)
         self.instance = instance
         self.component = component
         self.name = name
+
+    @property
+    def parent(self) -> Component:
+        parent = self._parent()
+        if parent is None:
+            raise ReferenceError("the component that held this reference is gone")
+        return parent
 
     @property
     def trans(self) -> kdb.DCplxTrans:
@@ -350,9 +361,10 @@ class Component:
             return existing
         below = {kdb_cell.cell_index(), *kdb_cell.called_cells()}
         _refuse_too_many_instances(kdb_cell, below)
+        wrapped = []  # held until the top holds them through its references
         for index in layout.each_cell_bottom_up():
             if index in below and index not in registry:
-                cls._wrap(layout.cell(index), registry)
+                wrapped.append(cls._wrap(layout.cell(index), registry))
         return registry[kdb_cell.cell_index()]
 
     @classmethod
@@ -777,7 +789,9 @@ def _instance_names_from_meta(cell: kdb.Cell, meta: dict[str, Any] | None) -> li
     pending: list[int] = []
     instances = list(cell.each_inst())
     for k, inst in enumerate(instances):
-        candidates = by_signature.get(_signature_key(_instance_signature(inst)), ())
+        candidates = (
+            by_signature.get(_signature_key(_instance_signature(inst)), ()) if by_signature else ()
+        )
         while candidates and candidates[0] in used:
             candidates.popleft()
         if candidates:
@@ -817,11 +831,13 @@ def _copy_whole_layout(source: Component, layout: kdb.Layout) -> Component:
     layout.assign(source.layout)
     below = set(source.hierarchy_cell_indices())
     registry = _registry(layout)
+    made = []  # held until the top holds them through its references
     for index in source.layout.each_cell_bottom_up():
         if index not in below:
             continue
         original = Component.from_cell(source.layout.cell(index))
         target = Component(base=TKCell(layout.cell(index)))
+        made.append(target)
         target.settings = dict(original.settings)
         target.info = dict(original.info)
         target.function_name = original.function_name

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import weakref
 from typing import Any
 
 import klayout.db as kdb
@@ -15,14 +16,17 @@ class KCLayout(kdb.Layout):
 
     Besides the KLayout layout itself it carries ``registry``, a map from cell index to the
     Python object (e.g. a component) that higher-level libraries attach to that cell, so a cell
-    found while walking the hierarchy can be mapped back to the object that owns it.
+    found while walking the hierarchy can be mapped back to the object that owns it. The map
+    holds its objects weakly: an object lives as long as someone else holds it, and the layout
+    with it, so a layout that nobody uses any more is freed at once, without waiting for the
+    garbage collector to find the cycle between the two.
     """
 
     def __init__(self, name: str = "kcl", dbu: float = DBU_UM) -> None:
         super().__init__()
         self.dbu = dbu
         self.name = name
-        self.registry: dict[int, Any] = {}
+        self.registry: weakref.WeakValueDictionary[int, Any] = weakref.WeakValueDictionary()
 
     def layer_index(self, layer: int, datatype: int) -> int:
         """Index of the (layer, datatype) layer in this layout, created when missing."""

@@ -96,11 +96,10 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   try {
     // The temporary file carries geometry only: the scene reads no metadata.
     library::write_gds(component_with_booleans, path, false);
-    // The library's layouts are done with. Its objects hold them in reference cycles, so one
-    // collection frees them now, before the scene's own memory grows in their place.
+    // The library's layouts are done with: freed now, their pages given back, before the scene's
+    // own memory grows in their place.
     source.reset();
     component_with_booleans.reset();
-    PyGC_Collect();
     release_free_memory();
     nb::object layout = host::klayout::new_layout();
     host::klayout::read_layout(layout, path);
