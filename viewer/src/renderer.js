@@ -6,6 +6,13 @@ import * as shaders from './shaders.js';
 import { CAPS, DOTS, EDGES, WALLS } from './planner.js';
 
 const SHADE_BOTTOM = 0.5;
+// Coincident faces: faces are pushed away from the viewer in normalised device depth, by
+// (1 + maximal tie rank - the face's tie rank) times the frame's depth step (see depthStep), so
+// that among faces in one plane the layer with the highest tie rank wins and every face lies
+// behind the outlines. Polygon offsets are not used: their units are too small to matter on some
+// implementations (SwiftShader), and they do not scale with the slope the same way everywhere.
+export const DEPTH_STEP_MIN = 2 ** -18;
+export const DEPTH_STEP_MAX = 2 ** -11;
 // Walls: shade = x + y * (normal . light); the light comes from the upper left of a top view and
 // is fixed to the layout, so a layout's look does not depend on where it sits.
 const WALL_SHADE = [0.66, 0.3];
@@ -40,7 +47,7 @@ function program(gl, { vertex, fragment }, attributes = []) {
 }
 
 export class Renderer {
-  constructor(canvas, { antialias = true } = {}) {
+  constructor(canvas, { antialias = false } = {}) {
     const gl = canvas.getContext('webgl2', { antialias, alpha: false, preserveDrawingBuffer: false });
     if (!gl) throw new Error('this browser offers no WebGL2');
     this.multiDraw = gl.getExtension('WEBGL_multi_draw');
@@ -226,7 +233,6 @@ export class Renderer {
       this.drawProxies(frame, stats);
       this.drawLayers(frame, stats);
     }
-    gl.disable(gl.POLYGON_OFFSET_FILL);
     gl.disable(gl.CULL_FACE);
     gl.depthMask(true);
     gl.disable(gl.BLEND);
@@ -245,8 +251,9 @@ export class Renderer {
     gl.uniform1f(uniforms.uZScale, frame.zScale);
     gl.uniform1f(uniforms.uDetailRadius, frame.plan.detailRadius);
     gl.uniform1f(uniforms.uOpacity, frame.opacity);
+    gl.uniform1f(uniforms.uRanks, this.scene.maxTieRank ?? 0);
+    gl.uniform1f(uniforms.uDepthStep, frame.depthStep ?? DEPTH_STEP_MIN);
     gl.disable(gl.CULL_FACE);
-    gl.disable(gl.POLYGON_OFFSET_FILL);
     gl.drawArrays(gl.POINTS, 0, this.scene.instances.count);
     stats.calls += 1;
     stats.subDraws += 1;
@@ -262,7 +269,7 @@ export class Renderer {
     if (list.length === 0) return;
     this.updateTexture('list', this.growList('list', list), list.length);
     this.updateTexture('drawBase', this.growList('drawBase', bases), bases.length);
-    const rankCount = layers.length;
+    const maxTie = this.scene.maxTieRank ?? 0;
     const order = [...plan.calls];
     if (frame.opacity < 1) {
       // Back to front by layer height, as seen along the view direction.
@@ -270,14 +277,14 @@ export class Renderer {
       order.sort((a, b) => along(b) - along(a) || a.kind - b.kind);
     }
     gl.enable(gl.CULL_FACE);
-    gl.enable(gl.POLYGON_OFFSET_FILL);
     for (const call of order) {
       const layer = layers[call.layer];
       const z0 = layer.zmin * frame.zScale;
       const z1 = (layer.zmin + layer.height) * frame.zScale;
-      // Coincident faces of different layers: the higher-ranked layer is pulled towards the
-      // viewer, and every face sits behind the outlines.
-      gl.polygonOffset(1, 1 + 2 * (rankCount - 1 - layer.rank));
+      const step = frame.depthStep ?? DEPTH_STEP_MIN;
+      const topShift = (1 + maxTie - layer.tieTop) * step;
+      const bottomShift = (1 + maxTie - layer.tieBottom) * step;
+      const shift = (1 + maxTie - Math.max(layer.tieTop, layer.tieBottom)) * step;
       const color = [...layer.rgb, frame.opacity];
       const fromAbove = frame.ortho ? frame.dir[2] <= 0 : frame.eye[2] >= z1;
       const fromBelow = frame.ortho ? frame.dir[2] > 0 : frame.eye[2] < z0;
@@ -290,11 +297,12 @@ export class Renderer {
         const offsets = call.byteOffsets || (call.byteOffsets = call.firsts.map((first) => 4 * first));
         let triangles = 0;
         for (let i = 0; i < n; i += 1) triangles += (call.counts[i] / 3) * call.instanceCounts[i];
-        for (const [wanted, z, shade, face] of [
-          [fromAbove, z1, 1, gl.BACK],
-          [fromBelow, z0, SHADE_BOTTOM, gl.FRONT],
+        for (const [wanted, z, shade, face, faceShift] of [
+          [fromAbove, z1, 1, gl.BACK, topShift],
+          [fromBelow, z0, SHADE_BOTTOM, gl.FRONT, bottomShift],
         ]) {
           if (!wanted) continue;
+          gl.uniform1f(uniforms.uDepthShift, faceShift);
           // Mirrored placements turn counter-clockwise caps clockwise.
           gl.cullFace(call.mirrored ? (face === gl.BACK ? gl.FRONT : gl.BACK) : face);
           gl.uniform1f(uniforms.uZ, z);
@@ -308,6 +316,7 @@ export class Renderer {
         }
       } else if (call.kind === WALLS) {
         const uniforms = this.use('walls', frame);
+        gl.uniform1f(uniforms.uDepthShift, shift);
         gl.uniform1i(uniforms.uDrawOffset, call.baseOffset);
         gl.uniform1f(uniforms.uZ0, z0);
         gl.uniform1f(uniforms.uZ1, z1);
@@ -323,6 +332,7 @@ export class Renderer {
         const isDots = call.kind === DOTS;
         const uniforms = this.use(isDots ? 'dots' : 'edges', frame);
         if (!isDots && !frame.edges) continue;
+        gl.uniform1f(uniforms.uDepthShift, isDots ? topShift : 0);
         gl.uniform1i(uniforms.uDrawOffset, call.baseOffset);
         gl.uniform1f(uniforms.uZ, fromBelow && !fromAbove ? z0 : z1);
         gl.uniform4fv(uniforms.uColor, isDots ? color : [...frame.edgeColor, frame.opacity]);

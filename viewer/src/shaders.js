@@ -38,6 +38,11 @@ void loadPlacement() {
 vec2 place(vec2 p) { return vec2(m0.x * p.x + m0.y * p.y + m0.z, m0.w * p.x + m1.x * p.y + m1.y); }
 vec2 entry(int i) { return texelFetch(uEntries, texel(i), 0).xy; }
 bool isSentinel(vec2 p) { return p.x > 1.0e37; }
+// Pushes a clip position away from the viewer by uDepthShift in normalised depth: faces of
+// lower-ranked layers lose against coincident faces of higher-ranked ones, and all faces against
+// the outlines (which are not shifted).
+uniform float uDepthShift;
+vec4 shifted(vec4 position) { return vec4(position.xy, position.z + uDepthShift * position.w, position.w); }
 const vec4 OUTSIDE = vec4(2.0, 2.0, 2.0, 1.0);
 `;
 
@@ -59,7 +64,7 @@ export const CAPS = {
 uniform float uZ;
 void main() {
   loadPlacement();
-  gl_Position = uViewProj * vec4(place(entry(gl_VertexID)), uZ, 1.0);
+  gl_Position = shifted(uViewProj * vec4(place(entry(gl_VertexID)), uZ, 1.0));
 }
 `,
   fragment: FLAT_FRAGMENT,
@@ -84,7 +89,7 @@ void main() {
   if (isSentinel(p0) || isSentinel(p1)) { gl_Position = OUTSIDE; vColor = vec4(0.0); return; }
   bool atEnd = corner == 1 || corner == 2 || corner == 4;
   bool atTop = corner == 2 || corner == 4 || corner == 5;
-  gl_Position = uViewProj * vec4(place(atEnd ? p1 : p0), atTop ? uZ1 : uZ0, 1.0);
+  gl_Position = shifted(uViewProj * vec4(place(atEnd ? p1 : p0), atTop ? uZ1 : uZ0, 1.0));
   // Rings run counter-clockwise, so the outward normal of an edge is its direction turned right.
   // Normals follow the inverse transpose of the placement, which keeps them outward under mirrors
   // and magnification.
@@ -109,7 +114,7 @@ uniform float uZ;
 void main() {
   loadPlacement();
   vec2 centre = texelFetch(uPolygons, texel(gl_VertexID), 0).xy;
-  gl_Position = uViewProj * vec4(place(centre), uZ, 1.0);
+  gl_Position = shifted(uViewProj * vec4(place(centre), uZ, 1.0));
   gl_PointSize = 1.0;
 }
 `,
@@ -125,7 +130,7 @@ void main() {
   vec2 p0 = entry(edge);
   vec2 p1 = entry(edge + 1);
   if (isSentinel(p0) || isSentinel(p1)) { gl_Position = OUTSIDE; return; }
-  gl_Position = uViewProj * vec4(place((gl_VertexID & 1) == 1 ? p1 : p0), uZ, 1.0);
+  gl_Position = shifted(uViewProj * vec4(place((gl_VertexID & 1) == 1 ? p1 : p0), uZ, 1.0));
 }
 `,
   fragment: FLAT_FRAGMENT,
@@ -147,6 +152,8 @@ uniform vec2 uPixel;
 uniform float uZScale;
 uniform float uDetailRadius;
 uniform float uOpacity;
+uniform float uRanks;
+uniform float uDepthStep;
 out vec4 vColor;
 void main() {
   int slot = gl_VertexID;
@@ -172,6 +179,7 @@ void main() {
   }
   float z = uDir.z > 0.0 ? zLow : zHigh;
   gl_Position = uViewProj * vec4(t2.xy, z, 1.0);
+  gl_Position.z += (2.0 + uRanks) * uDepthStep * gl_Position.w;
   gl_PointSize = clamp(2.0 * radius * sqrt(t2.w), 1.0, 2.0 * uDetailRadius);
   vColor = vec4(colour.rgb, uOpacity);
 }

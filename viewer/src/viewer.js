@@ -8,7 +8,7 @@ import { pick, placedBox, placedOutline } from './pick.js';
 import { Planner } from './planner.js';
 import { INSTANCE_FLOATS } from './prepare.js';
 import { PartIndex } from './parts.js';
-import { Renderer } from './renderer.js';
+import { DEPTH_STEP_MAX, DEPTH_STEP_MIN, Renderer } from './renderer.js';
 import { PartTree } from './tree.js';
 import WORKER_SOURCE from 'tarnwick:worker';
 
@@ -138,13 +138,15 @@ export class Viewer {
     const hidden = previous ? this.hiddenIds() : new Set();
     this.settings = readConfig(scene.config);
     const defaultRgb = parseColor(this.settings.defaultColor) || [0.91, 0.69, 0.14];
-    // Layer ranks: the higher top wins among coincident faces, then the higher bottom.
+    // Layer ranks: by top, then by bottom (for the part tree and the page's state); tie ranks:
+    // among layers whose tops (or bottoms) lie in one plane, the thinner layer wins.
     const byHeight = scene.layers
       .map((layer, i) => [layer.zmin + layer.height, layer.zmin, i])
       .sort((a, b) => a[0] - b[0] || a[1] - b[1]);
     byHeight.forEach(([, , i], rank) => {
       scene.layers[i].rank = rank;
     });
+    scene.maxTieRank = assignTieRanks(scene.layers);
     scene.layers.forEach((layer) => {
       layer.rgb = parseColor(layer.color) || defaultRgb;
     });
@@ -287,6 +289,8 @@ export class Viewer {
       near = Math.max(near * 0.98, far * 1e-6);
     }
     const frame = this.camera.frame(near, far);
+    const target = this.camera.controls.target;
+    frame.depthStep = depthStep(frame.viewProjDouble, [target.x, target.y, target.z], this.canvas.width, this.canvas.height);
     this.frameData = frame;
     this.plan = plan;
     const stats = this.renderer.render({
@@ -571,6 +575,47 @@ export class Viewer {
     };
   }
 
+  // The view's pixels from a frame drawn now: RGB bytes, top row first, every `step`-th pixel of
+  // every `step`-th row, as base64 text (for tests comparing views).
+  snapshot(step = 1) {
+    this.draw();
+    const gl = this.renderer.gl;
+    const { width, height } = this.canvas;
+    const rgba = new Uint8Array(4 * width * height);
+    gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, rgba);
+    const columns = Math.ceil(width / step);
+    const rows = Math.ceil(height / step);
+    const rgb = new Uint8Array(3 * columns * rows);
+    let k = 0;
+    for (let y = 0; y < height; y += step) {
+      const row = height - 1 - y;
+      for (let x = 0; x < width; x += step) {
+        const o = 4 * (row * width + x);
+        rgb[k++] = rgba[o];
+        rgb[k++] = rgba[o + 1];
+        rgb[k++] = rgba[o + 2];
+      }
+    }
+    let text = '';
+    for (let i = 0; i < rgb.length; i += 0x8000) text += String.fromCharCode(...rgb.subarray(i, i + 0x8000));
+    return { width: columns, height: rows, step, rgb: btoa(text) };
+  }
+
+  // The colours [r, g, b] of the view at client points [x, y], from a frame drawn now.
+  colorsAt(points) {
+    this.draw();
+    const gl = this.renderer.gl;
+    const rect = this.canvas.getBoundingClientRect();
+    const scale = this.canvas.width / rect.width;
+    const out = new Uint8Array(4);
+    return points.map(([x, y]) => {
+      const px = Math.floor((x - rect.left) * scale);
+      const py = this.canvas.height - 1 - Math.floor((y - rect.top) * scale);
+      gl.readPixels(px, py, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, out);
+      return [out[0], out[1], out[2]];
+    });
+  }
+
   // The world 2x3 matrices (layout coordinates) of the placements of the leaf with id `id`.
   placements(id) {
     const scene = this.scene;
@@ -596,6 +641,54 @@ export class Viewer {
     const rect = this.canvas.getBoundingClientRect();
     return [rect.left + ((clip[0] / clip[2] + 1) / 2) * rect.width, rect.top + ((1 - clip[1] / clip[2]) / 2) * rect.height];
   }
+}
+
+// Sets tieTop and tieBottom of each layer: its place, thickest first, among the layers whose top
+// (bottom) lies at the same height. Returns the largest.
+export function assignTieRanks(layers) {
+  let largest = 0;
+  for (const [key, field] of [
+    [(layer) => layer.zmin + layer.height, 'tieTop'],
+    [(layer) => layer.zmin, 'tieBottom'],
+  ]) {
+    const planes = new Map();
+    for (const layer of layers) {
+      const z = key(layer);
+      if (!planes.has(z)) planes.set(z, []);
+      planes.get(z).push(layer);
+    }
+    for (const sharing of planes.values()) {
+      sharing.sort((a, b) => b.height - a.height);
+      sharing.forEach((layer, rank) => {
+        layer[field] = rank;
+        largest = Math.max(largest, rank);
+      });
+    }
+  }
+  return largest;
+}
+
+// The depth step of a frame (see renderer.js): an eighth of a pixel's worth of depth change of a
+// horizontal face at the target, so that faces in one plane keep their order however their
+// triangles are snapped to the pixel grid; clamped for faces seen nearly edge-on.
+export function depthStep(viewProj, target, width, height) {
+  const project = (x, y, z) => {
+    const m = viewProj;
+    const w = m[3] * x + m[7] * y + m[11] * z + m[15];
+    return [0, 1, 2].map((r) => (m[r] * x + m[r + 4] * y + m[r + 8] * z + m[r + 12]) / w);
+  };
+  const [x, y, z] = target;
+  const o = project(x, y, z);
+  const u = project(x + 1, y, z).map((v, i) => v - o[i]);
+  const v = project(x, y + 1, z).map((value, i) => value - o[i]);
+  // Screen pixels per unit step along x and y of the face, and the depth change of each.
+  const determinant = u[0] * v[1] - u[1] * v[0];
+  if (Math.abs(determinant) < 1e-30) return DEPTH_STEP_MAX;
+  // Depth gradient in NDC x and y: solve [u v] g = [uz vz].
+  const gx = (u[2] * v[1] - v[2] * u[1]) / determinant;
+  const gy = (v[2] * u[0] - u[2] * v[0]) / determinant;
+  const perPixel = Math.max(Math.abs(gx) * (2 / width), Math.abs(gy) * (2 / height));
+  return Math.min(DEPTH_STEP_MAX, Math.max(DEPTH_STEP_MIN, perPixel / 8));
 }
 
 function sameExtent(a, b) {

@@ -3,6 +3,8 @@ and `show` to open a page made from a message."""
 
 from __future__ import annotations
 
+import json
+
 import pytest
 from depthview import browser
 from tarnwick.viewer_page import write_page
@@ -43,3 +45,28 @@ def show(page, tmp_path):
 
 def inspect(page) -> dict:
     return page.evaluate("tarnwick.inspect()")
+
+
+def snapshot(page, step: int = 2):
+    """The view drawn now, as an array of RGB rows (every `step`-th pixel)."""
+    import base64
+
+    import numpy as np
+
+    shot = page.evaluate(f"tarnwick.viewer.snapshot({step})")
+    rgb = np.frombuffer(base64.b64decode(shot["rgb"]), np.uint8)
+    return rgb.reshape(shot["height"], shot["width"], 3).astype(int)
+
+
+def colors(page, points) -> list[tuple[int, int, int]]:
+    """The colours of the view at client points, drawn now."""
+    return [tuple(c) for c in page.evaluate(f"tarnwick.viewer.colorsAt({json.dumps(points)})")]
+
+
+def screen(page, point) -> tuple[float, float]:
+    """The client position of a layout point (micrometres) in the last frame."""
+    return tuple(page.evaluate(f"tarnwick.viewer.screenPoint({json.dumps(list(point))})"))
+
+
+def close_to(color, expected, tolerance: int = 2) -> bool:
+    return all(abs(a - b) <= tolerance for a, b in zip(color, expected))
