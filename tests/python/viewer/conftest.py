@@ -70,3 +70,33 @@ def screen(page, point) -> tuple[float, float]:
 
 def close_to(color, expected, tolerance: int = 2) -> bool:
     return all(abs(a - b) <= tolerance for a, b in zip(color, expected))
+
+
+def canvas_box(page) -> dict:
+    """The canvas's client rectangle: left, top, width, height."""
+    return page.evaluate(
+        "(() => { const r = document.getElementById('tw-canvas').getBoundingClientRect();"
+        " return {left: r.left, top: r.top, width: r.width, height: r.height}; })()"
+    )
+
+
+def layout_at(page, x: float, y: float):
+    """The layout point (micrometres) under the client point (x, y): on a shape, else on z = 0."""
+    return page.evaluate(
+        f"""(() => {{ const v = tarnwick.viewer; const r = v.canvas.getBoundingClientRect();
+        const hit = v.hitAt({x} - r.left, {y} - r.top); return hit && v.layoutPoint(hit.point); }})()"""
+    )
+
+
+def element_centre(page, selector: str) -> tuple[float, float]:
+    box = page.evaluate(
+        f"(() => {{ const e = document.querySelector({json.dumps(selector)}); if (!e) return null;"
+        " e.scrollIntoView({block: 'center'}); const r = e.getBoundingClientRect();"
+        " return [r.left + r.width / 2, r.top + r.height / 2]; })()"
+    )
+    assert box, f"no element {selector}"
+    return tuple(box)
+
+
+def click_element(page, selector: str) -> None:
+    page.click(*element_centre(page, selector))
