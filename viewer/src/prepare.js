@@ -172,6 +172,7 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
   }
 
   const geometryCount = geometryRefs.length;
+  progress('laying out geometry', 0, geometryCount);
   const geometryPolygons = new Int32Array(geometryCount + 1);
   let polygonCount = 0;
   let entryCount = 0;
@@ -254,6 +255,7 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
   polygonEntries[polygonCount] = e;
   polygonCaps[polygonCount] = c;
   // The rough caps follow the full ones in the same index buffer.
+  progress('simplifying', 0, polygonCount);
   const polygonRough = new Int32Array(polygonCount + 1);
   const keep = new Uint8Array(maxPoints);
   let r = c;
@@ -284,6 +286,7 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
 // Every placement of every leaf as an instance, in bounding-volume-tree order.
 export function buildInstances(leaves, geometry, progress = noProgress) {
   const { geometryPolygons, geometryBoxes, geometryArea, layers } = geometry;
+  progress('placing parts', 0, leaves.length);
   let count = 0;
   for (const leaf of leaves) {
     if (geometryPolygons[leaf.geometry + 1] > geometryPolygons[leaf.geometry]) {
