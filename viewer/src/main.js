@@ -329,9 +329,11 @@ function start() {
   });
   progress('reading the page');
   const begin = () => {
+    performance.mark('tw:page read');
     const embedded = byId('tarnwick-scene');
     const text = embedded ? embedded.textContent.trim() : '';
     if (embedded) embedded.textContent = '';
+    performance.mark('tw:scene text taken');
     if (!text) {
       progress(null);
       byId('tw-title').textContent = 'tarnwick 3D view';

@@ -7,7 +7,9 @@
 //   pixel wide get caps (rough ones below FULL_PIXELS) and walls when the layer is at least a
 //   pixel high on screen, smaller ones a dot, and polygons at least EDGE_PIXELS wide an outline;
 // - at most `budget` instances are drawn in detail, the largest on screen first; the rest stay
-//   proxies, so a frame's cost is bounded however far the view is zoomed out.
+//   proxies, so a frame's cost is bounded however far the view is zoomed out;
+// - the proxy pass covers only the instances in view, and a subtree whose whole box is a few
+//   pixels on screen becomes one dot in the colour of its topmost layer.
 //
 // Instances in detail are grouped by layer, mirroring, geometry and level so that each group is one
 // sub-draw of a multi-draw call with one GPU instance per placement. The near and far planes come
@@ -15,6 +17,11 @@
 import { INSTANCE_FLOATS } from './prepare.js';
 
 export const DETAIL_RADIUS = 1;
+// Dots per frame (proxies and aggregates) above which subtrees small on screen are drawn as one dot
+// each: those whose box spans less than the frame's aggregate size (x + y + z extent, in pixels),
+// which is doubled from 2 up to AGGREGATE_PIXELS until the dots fit.
+export const POINT_BUDGET = 60000;
+export const AGGREGATE_PIXELS = 16;
 export const EDGE_PIXELS = 8;
 // Polygons at least this many pixels wide get their full caps, smaller ones their rough caps
 // (simplify.js: within half a pixel up to 8 pixels).
@@ -41,11 +48,33 @@ export class Planner {
     this.polygonRough = geometry.polygonRough;
     this.layers = scene.layers;
     this.stack = new Int32Array(256);
+    this.planes = new Float64Array(24);
+    this.proxies = new Uint32Array(1024);
+    this.halfHeight = Math.max(0, ...scene.layers.map((layer) => layer.height / 2));
+    this.clean = new Uint8Array(this.bvh.radius.length).fill(1);
     this.candidates = new Int32Array(1024);
     this.candidateRadius = new Float32Array(1024);
     this.prefixCache = new Map();
     this.list = new Uint32Array(1024);
     this.drawBase = new Uint32Array(1024);
+  }
+
+  // Marks the nodes all of whose instances are visible (visible: per leaf part); only those can be
+  // drawn as one dot.
+  setVisible(visible) {
+    const { count, start } = this.bvh;
+    const records = this.records;
+    for (let node = this.clean.length - 1; node >= 0; node -= 1) {
+      let clean = 1;
+      if (count[node] > 0) {
+        for (let slot = start[node]; slot < start[node] + count[node] && clean; slot += 1) {
+          if (!visible[records[INSTANCE_FLOATS * slot + 7]]) clean = 0;
+        }
+      } else {
+        clean = this.clean[node + 1] & this.clean[start[node]];
+      }
+      this.clean[node] = clean;
+    }
   }
 
   // The number of polygons of geometry g at least `size` wide (they come first).
@@ -71,9 +100,41 @@ export class Planner {
   //        pixelA * t + pixelB), zScale}
   // state: {visible: Uint8Array per leaf, ready: Uint8Array per geometry, budget}
   plan(view, state) {
-    const { box, start, count, radius } = this.bvh;
+    // Start from the last frame's aggregate size, smaller when that frame had few dots.
+    let aggregate = this.aggregate || 0;
+    const pointBudget = state.pointBudget ?? POINT_BUDGET;
+    if (this.lastPoints !== undefined && this.lastPoints < pointBudget / 4) aggregate = aggregate > 2 ? aggregate / 2 : 0;
+    let plan = this.planOnce(view, state, aggregate);
+    while (plan.proxies.length + plan.aggregates.length > pointBudget && aggregate < AGGREGATE_PIXELS) {
+      aggregate = aggregate ? 2 * aggregate : 2;
+      plan = this.planOnce(view, state, aggregate);
+    }
+    this.aggregate = aggregate;
+    this.lastPoints = plan.proxies.length + plan.aggregates.length;
+    plan.aggregatePixels = aggregate;
+    return plan;
+  }
+
+  planOnce(view, state, aggregatePixels) {
+    const { box, start, count, radius, first, total } = this.bvh;
+    // Instances left to the proxy pass (whose shader drops those drawn in detail), and nodes
+    // drawn as one dot each.
+    let proxies = 0;
+    const addProxies = (from, n) => {
+      if (proxies + n > this.proxies.length) {
+        const grown = new Uint32Array(2 * (proxies + n));
+        grown.set(this.proxies.subarray(0, proxies));
+        this.proxies = grown;
+      }
+      for (let k = 0; k < n; k += 1) this.proxies[proxies + k] = from + k;
+      proxies += n;
+    };
+    const aggregates = [];
     const records = this.records;
-    const { planes, eye, dir, pixelA, pixelB, zScale } = view;
+    const { eye, dir, pixelA, pixelB, zScale } = view;
+    const planes = this.planes;
+    const planeCount = view.planes.length;
+    view.planes.forEach((plane, p) => planes.set(plane, 4 * p));
     const budget = state.budget ?? DEFAULT_BUDGET;
     const visible = state.visible;
     const ready = state.ready;
@@ -97,8 +158,11 @@ export class Planner {
         const z1 = box[b + 5] * zScale;
         let inside = true;
         let outside = false;
-        for (let p = 0; p < planes.length; p += 1) {
-          const [nx, ny, nz, d] = planes[p];
+        for (let p = 0; p < 4 * planeCount; p += 4) {
+          const nx = planes[p];
+          const ny = planes[p + 1];
+          const nz = planes[p + 2];
+          const d = planes[p + 3];
           // The box corner farthest along the plane normal, and the nearest.
           const far0 = nx * (nx > 0 ? x1 : x0) + ny * (ny > 0 ? y1 : y0) + nz * (nz > 0 ? z1 : z0) + d;
           if (far0 < 0) {
@@ -115,13 +179,24 @@ export class Planner {
         const dMax =
           (dir[0] > 0 ? x1 : x0) * dir[0] + (dir[1] > 0 ? y1 : y0) * dir[1] + (dir[2] > 0 ? z1 : z0) * dir[2] -
           (eye[0] * dir[0] + eye[1] * dir[1] + eye[2] * dir[2]);
-        const small = radius[node] / pixelAt(dMin) < DETAIL_RADIUS;
-        if (small && (inside || count[node] > 0)) {
-          // Only proxies below: their depth range is the node's.
+        // The nearest any item's sphere can come (items are tested by their spheres below).
+        const nodePixel = pixelAt(dMin - radius[node] - this.halfHeight * zScale);
+        if (this.clean[node] && (x1 - x0 + y1 - y0 + z1 - z0) / nodePixel < aggregatePixels) {
+          // The whole node is about a pixel on screen: one dot for all its items.
           if (dMin < near) near = dMin;
           if (dMax > far) far = dMax;
+          aggregates.push(node);
           continue;
         }
+        const small = radius[node] / nodePixel < DETAIL_RADIUS;
+        if (small && count[node] > 0) {
+          // Only proxies here: their depth range is the node's.
+          if (dMin < near) near = dMin;
+          if (dMax > far) far = dMax;
+          addProxies(first[node], total[node]);
+          continue;
+        }
+        if (count[node] > 0) addProxies(start[node], count[node]);
         if (count[node] === 0) {
           if (top + 2 > this.stack.length) {
             const grown = new Int32Array(2 * this.stack.length);
@@ -142,11 +217,10 @@ export class Planner {
           const zLow = layer.zmin * zScale;
           const zHigh = (layer.zmin + layer.height) * zScale;
           const cz = (zLow + zHigh) / 2;
-          const rz = Math.hypot(r, (zHigh - zLow) / 2);
+          const rz = Math.sqrt(r * r + 0.25 * (zHigh - zLow) * (zHigh - zLow));
           let out = false;
-          for (let p = 0; p < planes.length; p += 1) {
-            const [nx, ny, nz, d] = planes[p];
-            if (nx * cx + ny * cy + nz * cz + d < -rz) {
+          for (let p = 0; p < 4 * planeCount; p += 4) {
+            if (planes[p] * cx + planes[p + 1] * cy + planes[p + 2] * cz + planes[p + 3] < -rz) {
               out = true;
               break;
             }
@@ -277,6 +351,8 @@ export class Planner {
     return {
       near,
       far,
+      proxies: this.proxies.subarray(0, proxies),
+      aggregates: Uint32Array.from(aggregates),
       detailRadius,
       detailed: listed,
       candidates,

@@ -168,7 +168,10 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
     points[i] = n;
     size[i] = Math.max(maxX - minX, maxY - minY);
     area[i] = signedArea2(values, n, offset) / 2;
-    box.set([minX, minY, maxX, maxY], 4 * i);
+    box[4 * i] = minX;
+    box[4 * i + 1] = minY;
+    box[4 * i + 2] = maxX;
+    box[4 * i + 3] = maxY;
   }
 
   const geometryCount = geometryRefs.length;
@@ -234,7 +237,7 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
       entries[2 * (e + n + 1)] = SENTINEL;
       entries[2 * (e + n + 1) + 1] = SENTINEL;
       const b = 4 * ref;
-      polygonBoxes.set(box.subarray(b, b + 4), 4 * p);
+      for (let k = 0; k < 4; k += 1) polygonBoxes[4 * p + k] = box[b + k];
       polygonInfo[4 * p] = (box[b] + box[b + 2]) / 2;
       polygonInfo[4 * p + 1] = (box[b + 1] + box[b + 3]) / 2;
       polygonInfo[4 * p + 2] = size[ref];
@@ -248,7 +251,10 @@ export function buildGeometries(leaves, pool, progress = noProgress) {
       c += 3 * (n - 2);
       p += 1;
     }
-    geometryBoxes.set([minX, minY, maxX, maxY], 4 * g);
+    geometryBoxes[4 * g] = minX;
+    geometryBoxes[4 * g + 1] = minY;
+    geometryBoxes[4 * g + 2] = maxX;
+    geometryBoxes[4 * g + 3] = maxY;
     geometryArea[g] = covered;
     if ((g & 1023) === 1023) progress('laying out geometry', g + 1, geometryCount);
   }
@@ -298,26 +304,39 @@ export function buildInstances(leaves, geometry, progress = noProgress) {
   const owner = new Int32Array(count);
   let i = 0;
   const placed = new Array(6);
+  const own = new Array(6);
   const identity = [1, 0, 0, 0, 1, 0];
   leaves.forEach((leaf, leafIndex) => {
     const g = leaf.geometry;
     if (geometryPolygons[g + 1] === geometryPolygons[g]) return;
     const placements = Math.max(1, leaf.matrices.length / 6);
     const [minX, minY, maxX, maxY] = geometryBoxes.subarray(4 * g, 4 * g + 4);
+    const values = leaf.matrices;
     for (let k = 0; k < placements; k += 1) {
-      const own = leaf.matrices.length ? leaf.matrices.subarray(6 * k, 6 * k + 6) : identity;
+      if (values.length) {
+        for (let v = 0; v < 6; v += 1) own[v] = values[6 * k + v];
+      } else {
+        own.splice(0, 6, ...identity);
+      }
       multiplyAffine(leaf.affine, own, placed);
       for (let v = 0; v < 6; v += 1) {
         if (!Number.isFinite(placed[v])) throw new Error(`part ${leafIndex}: placement ${k} is not finite`);
         matrices[6 * i + v] = placed[v];
       }
       const [a, b, tx, d, e, ty] = placed;
-      const xs = [a * minX + b * minY, a * maxX + b * minY, a * maxX + b * maxY, a * minX + b * maxY];
-      const ys = [d * minX + e * minY, d * maxX + e * minY, d * maxX + e * maxY, d * minX + e * maxY];
-      boxes[4 * i] = Math.min(...xs) + tx;
-      boxes[4 * i + 1] = Math.min(...ys) + ty;
-      boxes[4 * i + 2] = Math.max(...xs) + tx;
-      boxes[4 * i + 3] = Math.max(...ys) + ty;
+      // The box of the placed box: per axis, the smaller and larger of each product.
+      const ax0 = a * minX;
+      const ax1 = a * maxX;
+      const by0 = b * minY;
+      const by1 = b * maxY;
+      const dx0 = d * minX;
+      const dx1 = d * maxX;
+      const ey0 = e * minY;
+      const ey1 = e * maxY;
+      boxes[4 * i] = Math.min(ax0, ax1) + Math.min(by0, by1) + tx;
+      boxes[4 * i + 1] = Math.min(dx0, dx1) + Math.min(ey0, ey1) + ty;
+      boxes[4 * i + 2] = Math.max(ax0, ax1) + Math.max(by0, by1) + tx;
+      boxes[4 * i + 3] = Math.max(dx0, dx1) + Math.max(ey0, ey1) + ty;
       owner[i] = leafIndex;
       i += 1;
     }
@@ -368,7 +387,13 @@ export function buildInstances(leaves, geometry, progress = noProgress) {
     const k = bvh.order[slot];
     const leaf = leaves[owner[k]];
     const g = leaf.geometry;
-    const [a, b, tx, d, e, ty] = matrices.subarray(6 * k, 6 * k + 6);
+    const m = 6 * k;
+    const a = matrices[m];
+    const b = matrices[m + 1];
+    const tx = matrices[m + 2];
+    const d = matrices[m + 3];
+    const e = matrices[m + 4];
+    const ty = matrices[m + 5];
     const o = INSTANCE_FLOATS * slot;
     records[o] = a;
     records[o + 1] = b;
@@ -384,7 +409,7 @@ export function buildInstances(leaves, geometry, progress = noProgress) {
     const scale = Math.sqrt(Math.abs(determinant));
     records[o + 8] = (boxes[4 * k] + boxes[4 * k + 2]) / 2 - center[0];
     records[o + 9] = (boxes[4 * k + 1] + boxes[4 * k + 3]) / 2 - center[1];
-    records[o + 10] = Math.hypot(w, h) / 2;
+    records[o + 10] = Math.sqrt(w * w + h * h) / 2;
     records[o + 11] = w * h > 0 ? Math.min(1, (geometryArea[g] * Math.abs(determinant)) / (w * h)) : 1;
     records[o + 12] = leaf.layer;
     records[o + 13] = determinant < 0 ? 1 : 0;

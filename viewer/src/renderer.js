@@ -3,7 +3,7 @@
 // because mirrors reverse triangle winding), and all proxy dots in one call. Counts of what was
 // drawn are kept in `stats` for the page's status and the benchmarks.
 import * as shaders from './shaders.js';
-import { CAPS, DOTS, EDGES, WALLS } from './planner.js';
+import { AGGREGATE_PIXELS, CAPS, DOTS, EDGES, WALLS } from './planner.js';
 
 const SHADE_BOTTOM = 0.5;
 // Coincident faces: faces are pushed away from the viewer in normalised device depth, by
@@ -62,6 +62,7 @@ export class Renderer {
       dots: program(gl, shaders.DOTS),
       edges: program(gl, shaders.EDGES),
       proxies: program(gl, shaders.PROXIES),
+      aggregates: program(gl, shaders.AGGREGATES),
       lines: program(gl, shaders.LINES, ['position', 'color']),
     };
     this.emptyVao = gl.createVertexArray();
@@ -128,6 +129,9 @@ export class Renderer {
     this.dataTexture('ready', 'r8', this.ready, this.ready.length);
     this.dataTexture('list', 'r32ui', null, 1 << this.shift);
     this.dataTexture('drawBase', 'r32ui', null, 1 << this.shift);
+    this.dataTexture('aggregates', 'r32ui', null, 1 << this.shift);
+    this.dataTexture('proxies', 'r32ui', null, 1 << this.shift);
+    this.dataTexture('nodes', 'rgba32f', nodeRecords(scene), 2 * instances.bvh.radius.length);
     // Layers: texel 0 = (bottom, height, rank, 1), texel 1 = colour (sRGB, 0-1).
     const layerData = new Float32Array(8 * Math.max(1, layers.length));
     layers.forEach((layer, i) => {
@@ -194,6 +198,9 @@ export class Renderer {
       uLayers: 'layers',
       uVisible: 'visible',
       uReady: 'ready',
+      uNodes: 'nodes',
+      uAggregates: 'aggregates',
+      uProxies: 'proxies',
     };
     let unit = 0;
     for (const [uniform, name] of Object.entries(textures)) {
@@ -244,6 +251,31 @@ export class Renderer {
 
   drawProxies(frame, stats) {
     const gl = this.gl;
+    const { plan } = frame;
+    const aggregates = plan.aggregates;
+    if (aggregates && aggregates.length) {
+      this.updateTexture('aggregates', this.growList('aggregates', aggregates), aggregates.length);
+      const uniforms = this.use('aggregates', frame);
+      gl.uniform3fv(uniforms.uEye, frame.eye);
+      gl.uniform2f(uniforms.uPixel, frame.pixelA, frame.pixelB);
+      gl.uniform1f(uniforms.uLargest, plan.aggregatePixels || AGGREGATE_PIXELS);
+      gl.uniform3fv(uniforms.uDir, frame.dir);
+      gl.uniform1f(uniforms.uZScale, frame.zScale);
+      gl.uniform1f(uniforms.uOpacity, frame.opacity);
+      gl.uniform1f(uniforms.uRanks, this.scene.maxTieRank ?? 0);
+      gl.uniform1f(uniforms.uDepthStep, frame.depthStep ?? DEPTH_STEP_MIN);
+      gl.disable(gl.CULL_FACE);
+      gl.enable(gl.BLEND);
+      gl.blendFuncSeparate(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA, gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
+      gl.drawArrays(gl.POINTS, 0, aggregates.length);
+      if (frame.opacity >= 1) gl.disable(gl.BLEND);
+      stats.calls += 1;
+      stats.subDraws += 1;
+      stats.points += aggregates.length;
+    }
+    const proxies = plan.proxies;
+    if (!proxies.length) return;
+    this.updateTexture('proxies', this.growList('proxies', proxies), proxies.length);
     const uniforms = this.use('proxies', frame);
     gl.uniform3fv(uniforms.uEye, frame.eye);
     gl.uniform3fv(uniforms.uDir, frame.dir);
@@ -254,10 +286,10 @@ export class Renderer {
     gl.uniform1f(uniforms.uRanks, this.scene.maxTieRank ?? 0);
     gl.uniform1f(uniforms.uDepthStep, frame.depthStep ?? DEPTH_STEP_MIN);
     gl.disable(gl.CULL_FACE);
-    gl.drawArrays(gl.POINTS, 0, this.scene.instances.count);
+    gl.drawArrays(gl.POINTS, 0, proxies.length);
     stats.calls += 1;
     stats.subDraws += 1;
-    stats.points += this.scene.instances.count;
+    stats.points += proxies.length;
   }
 
   drawLayers(frame, stats) {
@@ -412,4 +444,44 @@ export function shadeColor(rgb, shade) {
     const value = linear * shade;
     return value <= 0.0031308 ? value * 12.92 : 1.055 * value ** (1 / 2.4) - 0.055;
   });
+}
+
+// Per node of the culling tree, two texels: the centre of its box, its topmost layer (by top,
+// then bottom) and the diagonal of its box; the share of its box that its polygons cover.
+export function nodeRecords(scene) {
+  const { bvh, records } = scene.instances;
+  const { geometryArea } = scene.geometry;
+  const nodes = bvh.radius.length;
+  const layers = scene.layers;
+  const out = new Float32Array(8 * Math.max(1, nodes));
+  const higher = (a, b) => {
+    if (a < 0) return b;
+    if (b < 0) return a;
+    const ta = layers[a].zmin + layers[a].height;
+    const tb = layers[b].zmin + layers[b].height;
+    return tb > ta || (tb === ta && layers[b].zmin > layers[a].zmin) ? b : a;
+  };
+  const top = new Int32Array(nodes).fill(-1);
+  const area = new Float64Array(nodes);
+  for (let node = nodes - 1; node >= 0; node -= 1) {
+    if (bvh.count[node] > 0) {
+      for (let slot = bvh.start[node]; slot < bvh.start[node] + bvh.count[node]; slot += 1) {
+        const o = 16 * slot;
+        top[node] = higher(top[node], records[o + 12]);
+        area[node] += geometryArea[records[o + 6]] * records[o + 14] * records[o + 14];
+      }
+    } else {
+      top[node] = higher(top[node + 1], top[bvh.start[node]]);
+      area[node] = area[node + 1] + area[bvh.start[node]];
+    }
+    const b = 6 * node;
+    const width = bvh.box[b + 3] - bvh.box[b];
+    const depth = bvh.box[b + 4] - bvh.box[b + 1];
+    out[8 * node] = (bvh.box[b] + bvh.box[b + 3]) / 2;
+    out[8 * node + 1] = (bvh.box[b + 1] + bvh.box[b + 4]) / 2;
+    out[8 * node + 2] = Math.max(0, top[node]);
+    out[8 * node + 3] = Math.sqrt(width * width + depth * depth);
+    out[8 * node + 4] = width * depth > 0 ? Math.min(1, area[node] / (width * depth)) : 1;
+  }
+  return out;
 }

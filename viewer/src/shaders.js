@@ -137,8 +137,8 @@ void main() {
 };
 
 // One dot per instance for every instance too small on screen for detail (see planner.js, whose
-// test this repeats), for hidden-geometry-free instances whose caps are not triangulated yet, in
-// the colour of its layer, as large as the share of its box that its polygons cover.
+// test this repeats) and for every instance whose caps are not triangulated yet, in the colour of
+// its layer, as large as the share of its box that its polygons cover.
 export const PROXIES = {
   vertex: `${HEADER}
 uniform sampler2D uInstances;
@@ -154,9 +154,10 @@ uniform float uDetailRadius;
 uniform float uOpacity;
 uniform float uRanks;
 uniform float uDepthStep;
+uniform usampler2D uProxies;
 out vec4 vColor;
 void main() {
-  int slot = gl_VertexID;
+  int slot = int(texelFetch(uProxies, texel(gl_VertexID), 0).r);
   vec4 t1 = texelFetch(uInstances, texel(4 * slot + 1), 0);
   vec4 t2 = texelFetch(uInstances, texel(4 * slot + 2), 0);
   vec4 t3 = texelFetch(uInstances, texel(4 * slot + 3), 0);
@@ -202,6 +203,47 @@ void main() {
   gl_Position = uViewProj * vec4(position, 1.0);
   vColor = color;
   gl_PointSize = 7.0;
+}
+`,
+  fragment: `${HEADER}
+in vec4 vColor;
+out vec4 colour;
+void main() { colour = vColor; }
+`,
+};
+
+// One dot per node of the culling tree that is a few pixels on screen (see planner.js), in the
+// colour of the topmost layer below it.
+export const AGGREGATES = {
+  vertex: `${HEADER}
+uniform sampler2D uNodes;
+uniform usampler2D uAggregates;
+uniform sampler2D uLayers;
+uniform mat4 uViewProj;
+uniform vec3 uEye;
+uniform vec3 uDir;
+uniform vec2 uPixel;
+uniform float uZScale;
+uniform float uOpacity;
+uniform float uRanks;
+uniform float uDepthStep;
+uniform float uLargest;
+out vec4 vColor;
+void main() {
+  int node = int(texelFetch(uAggregates, texel(gl_VertexID), 0).r);
+  vec4 record = texelFetch(uNodes, texel(2 * node), 0);
+  float covered = texelFetch(uNodes, texel(2 * node + 1), 0).x;
+  int layer = int(record.z);
+  vec4 heights = texelFetch(uLayers, ivec2(0, layer), 0);
+  vec4 colour = texelFetch(uLayers, ivec2(1, layer), 0);
+  float z = (uDir.z > 0.0 ? heights.x : heights.x + heights.y) * uZScale;
+  vec3 centre = vec3(record.xy, z);
+  float pixel = uPixel.x * max(dot(centre - uEye, uDir), 0.0) + uPixel.y;
+  gl_Position = uViewProj * vec4(centre, 1.0);
+  gl_Position.z += (2.0 + uRanks) * uDepthStep * gl_Position.w;
+  // As wide as the node's box on screen, as opaque as its polygons cover it.
+  gl_PointSize = clamp(0.7 * record.w / pixel, 1.0, uLargest);
+  vColor = vec4(colour.rgb, uOpacity * clamp(2.0 * covered, 0.25, 1.0));
 }
 `,
   fragment: `${HEADER}

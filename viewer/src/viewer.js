@@ -77,6 +77,7 @@ export class Viewer {
         this.failLoad(token, new Error(event.message || 'the loading worker failed'));
       };
       worker.postMessage({ type: 'load', content });
+      performance.mark('tw:scene sent to the worker');
     });
   }
 
@@ -110,19 +111,23 @@ export class Viewer {
           this.page.progress(message.stage, message.done, message.total);
         }
       } else if (message.type === 'scene') {
+        performance.mark('tw:scene prepared');
         this.timings = message.scene.timings;
         this.setScene(message.scene, load);
+        performance.mark('tw:scene set up');
       } else if (message.type === 'caps') {
         for (const [polygon, full, rough] of message.items) this.renderer.uploadCaps(polygon, full, rough);
         this.renderer.markReady(message.geometries);
-        this.requestRender();
+        // Only geometry that the view asked for changes the picture; the rest waits for a later
+        // frame, so that a large scene loading in the background costs no frames.
+        if (message.geometries.some((g) => this.requested.has(g))) this.requestRender();
       } else if (message.type === 'done') {
+        // The worker closes itself: terminating it from here would tear its heap down on this
+        // thread.
         load.done = true;
         this.timings = message.timings;
-        load.worker.terminate();
         document.body.dataset.twDetail = 'complete';
         this.page.progress(null);
-        this.requestRender();
       } else if (message.type === 'error') {
         this.failLoad(token, new Error(message.message));
       }
@@ -169,6 +174,7 @@ export class Viewer {
     this.renderer.setScene(scene);
     this.renderer.setVisible(this.visible);
     this.planner = new Planner(scene);
+    this.planner.setVisible(this.visible);
     this.requested = new Set();
     this.selection = null;
     this.measurePoints = [];
@@ -179,6 +185,7 @@ export class Viewer {
       collapse: this.settings.collapse,
       onChange: () => {
         this.renderer.setVisible(this.visible);
+        this.planner.setVisible(this.visible);
         this.requestRender();
       },
     });
@@ -314,6 +321,7 @@ export class Viewer {
     }
     const load = this.load;
     if (load && !load.drawn && scene && plan.requested.length === 0) {
+      performance.mark('tw:first frame');
       load.drawn = true;
       this.page.setState('ready', scene);
       if (!load.done) this.page.progress('triangulating', 0, 1);
@@ -549,6 +557,9 @@ export class Viewer {
       counts: scene ? scene.counts : null,
       stats: this.lastStats || null,
       timings: this.timings || null,
+      marks: Object.fromEntries(
+        performance.getEntriesByType('mark').filter((m) => m.name.startsWith('tw:')).map((m) => [m.name.slice(3), m.startTime / 1000]),
+      ),
       frames: this.frames,
       ortho: this.camera.isOrtho,
       zScale: this.zScale,

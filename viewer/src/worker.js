@@ -87,6 +87,8 @@ async function triangulateSlices() {
   running = false;
   progress('done', 1, 1);
   post({ type: 'done', timings: { ...timings } });
+  geometry = null;
+  self.close();
 }
 
 self.onmessage = async (event) => {
@@ -112,8 +114,12 @@ self.onmessage = async (event) => {
       pending = new Uint8Array(scene.geometry.geometryCount).fill(1);
       remaining = pending.length;
       post({ type: 'scene', scene }, transfer);
-      if (remaining > 0) triangulateAll();
-      else post({ type: 'done' });
+      if (remaining > 0) {
+        triangulateAll();
+      } else {
+        post({ type: 'done', timings: { ...timings } });
+        self.close();
+      }
     } else if (message.type === 'priority') {
       queue = message.geometries.concat(queue);
       if (!running && remaining > 0) triangulateAll();

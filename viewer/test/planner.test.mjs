@@ -105,6 +105,33 @@ test('polygons are drawn by size: caps above a pixel, dots below; mirrored place
   assert.equal(listed, plan.detailed * 1, 'one caps sub-draw per group (the small square is a dot)');
 });
 
+test('every placement in view is drawn once: in detail, as a proxy, or within one aggregate dot', () => {
+  const scene = grid();
+  const planner = new Planner(scene);
+  const { first, total } = scene.instances.bvh;
+  const state = { visible: allVisible(scene), ready: allReady(scene) };
+  const cover = (plan) => {
+    const seen = new Uint8Array(scene.instances.count);
+    for (const slot of plan.proxies) seen[slot] += 1;
+    for (const node of plan.aggregates) for (let k = first[node]; k < first[node] + total[node]; k += 1) seen[k] += 1;
+    for (const slot of plan.list) seen[slot] += 0; // detail: the proxy shader drops these
+    return seen;
+  };
+  // Few dots: no aggregation; many: subtrees become single dots until the dots fit the budget.
+  const loose = planner.plan(topView(scene, [-400, -400, 600, 600], 100), { ...state, pointBudget: 10000 });
+  assert.equal(loose.aggregates.length, 0);
+  assert.ok(cover(loose).every((n) => n === 1));
+  const tight = new Planner(scene).plan(topView(scene, [-400, -400, 600, 600], 100), { ...state, pointBudget: 40 });
+  assert.ok(tight.aggregates.length > 0 && tight.aggregatePixels > 0);
+  assert.ok(tight.proxies.length + tight.aggregates.length <= 40 || tight.aggregatePixels === 16);
+  assert.ok(cover(tight).every((n) => n === 1), 'no placement twice, none left out');
+  // Hidden parts are never folded into an aggregate dot.
+  const hiddenPlanner = new Planner(scene);
+  hiddenPlanner.setVisible(new Uint8Array(1));
+  const hidden = hiddenPlanner.plan(topView(scene, [-400, -400, 600, 600], 100), { visible: new Uint8Array(1), ready: allReady(scene), pointBudget: 40 });
+  assert.equal(hidden.aggregates.length, 0);
+});
+
 test('the detail budget keeps the largest placements and raises the proxy threshold to match', () => {
   const grid40 = [];
   for (let i = 0; i < 3; i += 1) grid40.push(1, 0, 100 * i, 0, 1, 300);
