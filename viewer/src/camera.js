@@ -26,6 +26,7 @@ export class Camera {
     this.width = 1;
     this.height = 1;
     this.listeners = new Set();
+    this.speeds = { rotate: 1, zoom: 1, pan: 1 };
     this.setUp(up);
     this.camera = ortho ? this.orthographic : this.perspective;
     this.makeControls(new Vector3());
@@ -45,10 +46,19 @@ export class Camera {
     controls.zoomToCursor = true;
     controls.screenSpacePanning = true;
     controls.enableDamping = false;
+    controls.rotateSpeed = this.speeds.rotate;
+    controls.zoomSpeed = this.speeds.zoom;
+    controls.panSpeed = this.speeds.pan;
     controls.target.copy(target);
     controls.addEventListener('change', () => this.changed());
     controls.update();
     this.controls = controls;
+  }
+
+  // Speeds of rotating, zooming and panning with the mouse (1 is the usual speed).
+  setSpeeds({ rotate = 1, zoom = 1, pan = 1 }) {
+    this.speeds = { rotate, zoom, pan };
+    Object.assign(this.controls, { rotateSpeed: rotate, zoomSpeed: zoom, panSpeed: pan });
   }
 
   onChange(listener) {

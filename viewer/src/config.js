@@ -2,6 +2,7 @@
 // does with it. Keys the page has no use for are listed in viewer/README.md.
 
 const bool = (value, fallback) => (typeof value === 'boolean' ? value : fallback);
+const positive = (value) => (Number.isFinite(value) && value > 0 ? Math.min(value, 100) : 1);
 
 export function readConfig(config = {}) {
   const opacity = Number(config.default_opacity);
@@ -14,7 +15,16 @@ export function readConfig(config = {}) {
     opacity:
       config.transparent === true && Number.isFinite(opacity) ? Math.min(1, Math.max(0.05, opacity)) : 1,
     edges: bool(config.render_edges, true),
-    edgeColor: typeof config.default_edgecolor === 'string' ? config.default_edgecolor : '#707070',
+    edgeColor:
+      config.black_edges === true
+        ? '#000000'
+        : typeof config.default_edgecolor === 'string'
+          ? config.default_edgecolor
+          : '#707070',
+    // Speeds of the mouse controls (1 is the usual speed).
+    rotateSpeed: positive(config.rotate_speed),
+    zoomSpeed: positive(config.zoom_speed),
+    panSpeed: positive(config.pan_speed),
     defaultColor: typeof config.default_color === 'string' ? config.default_color : '#e8b024',
     axes: bool(config.axes, false),
     // Axes at the origin of the layout rather than at the centre of the scene.

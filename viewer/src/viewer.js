@@ -203,6 +203,8 @@ export class Viewer {
     let keep = load.keepCamera;
     if (keep === 'auto') keep = previous ? sameExtent(previousBounds, this.bounds) : false;
     this.camera.setUp(this.settings.up);
+    const { rotateSpeed, zoomSpeed, panSpeed } = this.settings;
+    this.camera.setSpeeds({ rotate: rotateSpeed, zoom: zoomSpeed, pan: panSpeed });
     if (keep && previous) {
       // The camera stays where it was in layout coordinates.
       const shift = [previousCentre[0] - centre[0], previousCentre[1] - centre[1], 0];

@@ -60,6 +60,8 @@ test('the configuration: defaults, transparency only when asked, grids and up ax
   assert.equal(readConfig({ default_opacity: 0.5, transparent: true }).opacity, 0.5);
   const other = readConfig({ ortho: false, render_edges: false, axes: true, axes0: false, grid: [true, false, true], up: 'y' });
   assert.deepEqual([other.ortho, other.edges, other.axes, other.axesAtOrigin, other.grid, other.up], [false, false, true, false, [true, false, true], 'Y']);
+  const mouse = readConfig({ rotate_speed: 2, zoom_speed: 0, pan_speed: 'fast', black_edges: true });
+  assert.deepEqual([mouse.rotateSpeed, mouse.zoomSpeed, mouse.panSpeed, mouse.edgeColor], [2, 1, 1, '#000000']);
   assert.deepEqual(parseColor('#ff8000'), [1, 128 / 255, 0]);
   assert.deepEqual(parseColor('#f00'), [1, 0, 0]);
   assert.deepEqual(parseColor('Violet'), [238 / 255, 130 / 255, 238 / 255]);
