@@ -61,7 +61,9 @@ def page_html(content: str, title: str = "tarnwick 3D view", dist: Path | None =
     # ever taken for a marker (the bundle holds no "<!--" at all: the build checks that).
     for marker in (_TITLE, _SCRIPT, _SCENE):
         if marker not in template:
-            raise ViewerNotBuiltError(f"the viewer page template lacks {marker}: rebuild the viewer")
+            raise ViewerNotBuiltError(
+                f"the viewer page template lacks {marker}: rebuild the viewer"
+            )
     head, _, tail = template.partition(_TITLE)
     template = head + html.escape(title) + tail
     before_script, _, after_script = template.partition(_SCRIPT)

@@ -37,6 +37,7 @@ function setState(state, scene = null) {
     data.twDistinct = String(scene.counts.distinct);
     data.twPlacements = String(scene.counts.placements);
     data.twParts = String(scene.counts.parts);
+    data.twMeshes = String(scene.counts.parts);
     data.twLayers = String(scene.layers.length);
     data.twInstances = String(scene.counts.instances);
   }

@@ -1,5 +1,5 @@
 // Ray picking against the exact extruded polygons: the culling tree finds the placements whose
-// boxes the ray crosses, nearest first; within a placement the ray is taken into the geometry's
+// boxes the ray crosses, nearer ones first; within a placement the ray is taken into the geometry's
 // own plane (through the inverse of its 2x3 matrix) and tested against each polygon's prism: its
 // cap where the ray enters the layer's height range inside the polygon, else the first wall it
 // crosses within that range.
@@ -43,16 +43,17 @@ export function pick(scene, ray, { visible, zScale = 1 } = {}) {
   const { origin, direction } = ray;
   const inverse = direction.map((d) => (d === 0 ? Infinity : 1 / d));
   let best = null;
-  const heap = [[rayBox(origin, inverse, bvh.box.subarray(0, 6), zScale), 0]];
-  while (heap.length) {
-    heap.sort((a, b) => b[0] - a[0]);
-    const [tNode, node] = heap.pop();
-    if (tNode === Infinity || (best && tNode > best.t)) break;
+  // Depth first, the nearer child first, skipping nodes that start beyond the best hit so far.
+  const entry = (node) => rayBox(origin, inverse, bvh.box.subarray(6 * node, 6 * node + 6), zScale);
+  const stack = [[entry(0), 0]];
+  while (stack.length) {
+    const [tNode, node] = stack.pop();
+    if (tNode === Infinity || (best && tNode > best.t)) continue;
     if (bvh.count[node] === 0) {
-      for (const child of [node + 1, bvh.start[node]]) {
-        const t = rayBox(origin, inverse, bvh.box.subarray(6 * child, 6 * child + 6), zScale);
-        if (t < Infinity) heap.push([t, child]);
-      }
+      const near = [entry(node + 1), node + 1];
+      const far = [entry(bvh.start[node]), bvh.start[node]];
+      if (near[0] > far[0]) stack.push(near, far);
+      else stack.push(far, near);
       continue;
     }
     for (let slot = bvh.start[node]; slot < bvh.start[node] + bvh.count[node]; slot += 1) {

@@ -3,7 +3,6 @@
 // live here too, because they need the camera and the scene of the last frame.
 import { Camera, PRESETS } from './camera.js';
 import { parseColor, readConfig } from './config.js';
-import { micrometres } from './dom.js';
 import { pick, placedBox, placedOutline } from './pick.js';
 import { Planner } from './planner.js';
 import { INSTANCE_FLOATS } from './prepare.js';
@@ -721,4 +720,3 @@ export function niceStep(value) {
   return 10 * power;
 }
 
-export { micrometres };

@@ -17,6 +17,7 @@ import tempfile
 import time
 import zlib
 from pathlib import Path
+from typing import Self
 
 WIDTH, HEIGHT = 1200, 800
 FLAGS = [
@@ -81,7 +82,7 @@ class Chromium:
                 "about:blank",
             ],
             pass_fds=(3, 4),
-            preexec_fn=wire_pipes,
+            preexec_fn=wire_pipes,  # noqa: PLW1509 (tests and benchmarks start no threads)
             stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
@@ -92,14 +93,19 @@ class Chromium:
         self._next_id = 0
         self._events: dict[str | None, list[dict]] = {}
 
-    def __enter__(self) -> Chromium:
+    def __enter__(self) -> Self:
         return self
 
     def __exit__(self, *exc) -> None:
         self.close()
 
-    def call(self, method: str, params: dict | None = None, session: str | None = None,
-             timeout: float = 120) -> dict:
+    def call(
+        self,
+        method: str,
+        params: dict | None = None,
+        session: str | None = None,
+        timeout: float = 120,
+    ) -> dict:
         self._next_id += 1
         ident = self._next_id
         message = {"id": ident, "method": method, "params": params or {}}
@@ -167,8 +173,12 @@ class Page:
             self.call(f"{domain}.enable")
         self.call(
             "Emulation.setDeviceMetricsOverride",
-            {"width": browser.width, "height": browser.height, "deviceScaleFactor": 1,
-             "mobile": False},
+            {
+                "width": browser.width,
+                "height": browser.height,
+                "deviceScaleFactor": 1,
+                "mobile": False,
+            },
         )
         self.buttons = 0
 
@@ -192,14 +202,17 @@ class Page:
         """Polls until the expression is truthy; returns its value."""
         deadline = time.monotonic() + timeout
         while True:
-            value = self.evaluate(expression)
+            # A page busy in one long task answers late: wait for it as long as the caller does.
+            value = self.evaluate(expression, timeout=max(1.0, deadline - time.monotonic()))
             if value:
                 return value
             if time.monotonic() > deadline:
                 raise BrowserError(f"timed out waiting for {expression}")
             time.sleep(interval)
 
-    def open(self, path: Path | str, timeout: float = 180, states=("ready", "error", "empty")) -> str:
+    def open(
+        self, path: Path | str, timeout: float = 180, states=("ready", "error", "empty")
+    ) -> str:
         """Loads a page file and waits until the viewer reports one of `states`; returns it."""
         url = path if isinstance(path, str) else Path(path).resolve().as_uri()
         self.call("Page.navigate", {"url": url})
@@ -216,7 +229,9 @@ class Page:
         for event in self.browser.events(self.session):
             method, params = event["method"], event["params"]
             if method == "Runtime.consoleAPICalled":
-                text = " ".join(str(arg.get("value", arg.get("description", ""))) for arg in params["args"])
+                text = " ".join(
+                    str(arg.get("value", arg.get("description", ""))) for arg in params["args"]
+                )
                 lines.append(f"{params['type']}: {text}")
             elif method == "Runtime.exceptionThrown":
                 details = params["exceptionDetails"]
@@ -246,8 +261,13 @@ class Page:
         self.mouse("mousePressed", x, y, "left")
         self.mouse("mouseReleased", x, y, "left")
 
-    def drag(self, start: tuple[float, float], end: tuple[float, float], steps: int = 5,
-             button: str = "left") -> None:
+    def drag(
+        self,
+        start: tuple[float, float],
+        end: tuple[float, float],
+        steps: int = 5,
+        button: str = "left",
+    ) -> None:
         self.mouse("mouseMoved", *start)
         self.mouse("mousePressed", *start, button)
         for i in range(1, steps + 1):

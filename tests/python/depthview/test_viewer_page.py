@@ -25,7 +25,9 @@ def test_viewer_is_built():
 def test_missing_bundle_is_reported(tmp_path):
     with pytest.raises(ViewerNotBuiltError, match="npm"):
         page_html("{}", dist=tmp_path)
-    (tmp_path / "page.html").write_text("<title><!-- tarnwick:title --></title><!-- tarnwick:scene -->")
+    (tmp_path / "page.html").write_text(
+        "<title><!-- tarnwick:title --></title><!-- tarnwick:scene -->"
+    )
     (tmp_path / "viewer.js").write_text("")
     with pytest.raises(ViewerNotBuiltError, match="tarnwick:script"):
         page_html("{}", dist=tmp_path)

@@ -15,12 +15,16 @@ def rectangle(x0: float, y0: float, x1: float, y1: float) -> list[float]:
 
 
 def circle(cx: float, cy: float, r: float, n: int = 64) -> list[float]:
-    return [v for i in range(n) for v in (cx + r * math.cos(2 * math.pi * i / n),
-                                          cy + r * math.sin(2 * math.pi * i / n))]
+    return [
+        v
+        for i in range(n)
+        for v in (cx + r * math.cos(2 * math.pi * i / n), cy + r * math.sin(2 * math.pi * i / n))
+    ]
 
 
-def rotation(degrees: float, scale: float = 1.0, tx: float = 0.0, ty: float = 0.0,
-             mirror: bool = False) -> list[float]:
+def rotation(
+    degrees: float, scale: float = 1.0, tx: float = 0.0, ty: float = 0.0, mirror: bool = False
+) -> list[float]:
     """A 2x3 placement [a, b, tx, d, e, ty]: mirror at the x axis first, then rotate, magnify and
     move, as a complex placement does."""
     c, s = math.cos(math.radians(degrees)) * scale, math.sin(math.radians(degrees)) * scale
@@ -28,8 +32,15 @@ def rotation(degrees: float, scale: float = 1.0, tx: float = 0.0, ty: float = 0.
     return [c, -s * m, tx, s, c * m, ty]
 
 
-def leaf(name: str, parent: str, refs: list[int], height: float, zmin: float, color: str,
-         matrices: list[float] = ()) -> dict:
+def leaf(
+    name: str,
+    parent: str,
+    refs: list[int],
+    height: float,
+    zmin: float,
+    color: str,
+    matrices: list[float] = (),
+) -> dict:
     return {
         "name": name,
         "id": f"{parent}/{name}",
@@ -59,11 +70,16 @@ def message(root: dict, polygons: list[list[float]], config: dict | None = None)
     data = dict(root)
     data["format"] = "GDS"
     data["instances"] = [np.array(p, np.float32) for p in polygons]
-    content = {"type": "data", "data": numpy_to_buffer_json(data), "config": config or {"ortho": True}}
+    content = {
+        "type": "data",
+        "data": numpy_to_buffer_json(data),
+        "config": config or {"ortho": True},
+    }
     return json.dumps(content, separators=(",", ":"))
 
 
-def cells(parts: list[dict], polygons: list[list[float]], config: dict | None = None,
-          top: str = "top") -> str:
+def cells(
+    parts: list[dict], polygons: list[list[float]], config: dict | None = None, top: str = "top"
+) -> str:
     """A scene grouped by cell: /Cells/<top> holding `parts` (made with parent "/Cells/<top>")."""
     return message(node("Cells", "", [node(top, "/Cells", parts)]), polygons, config)

@@ -59,8 +59,10 @@ def test_edges_follow_render_edges_and_the_e_key(page, show):
 
 def top_zoomed_out(page):
     page.key("t")
-    page.evaluate("(() => { const c = tarnwick.viewer.camera; c.camera.zoom = 0.5;"
-                  " c.camera.updateProjectionMatrix(); c.changed(); })()")
+    page.evaluate(
+        "(() => { const c = tarnwick.viewer.camera; c.camera.zoom = 0.5;"
+        " c.camera.updateProjectionMatrix(); c.changed(); })()"
+    )
     page.next_frame()
 
 

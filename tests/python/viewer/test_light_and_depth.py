@@ -16,7 +16,9 @@ def block(dx=0.0, dy=0.0):
     """A 40 x 40 um block, 5 um high, with a 10 um wide slot cut out of one side, at (dx, dy)."""
     outline = [0, 0, 40, 0, 40, 40, 25, 40, 25, 20, 15, 20, 15, 40, 0, 40]
     polygon = [v + (dx if i % 2 == 0 else dy) for i, v in enumerate(outline)]
-    return scenes.cells([scenes.leaf("WG (1, 0)", "/Cells/top", [0], 5.0, 0.0, "#ff6e6e")], [polygon])
+    return scenes.cells(
+        [scenes.leaf("WG (1, 0)", "/Cells/top", [0], 5.0, 0.0, "#ff6e6e")], [polygon]
+    )
 
 
 def test_lighting_does_not_depend_on_where_the_layout_sits(page, show):
@@ -64,7 +66,10 @@ def test_coincident_faces_do_not_fight(page, show):
         on_teeth = [screen(page, (5 + 4 * i, y, 0.22)) for i in range(8) for y in (8, 20, 32)]
         between = [screen(page, (7 + 4 * i, y, 0.22)) for i in range(7) for y in (8, 20, 32)]
         seen = colors(page, on_teeth + between)
-        assert all(close_to(c, ETCH, 3) for c in seen[: len(on_teeth)]), (key, seen[: len(on_teeth)])
+        assert all(close_to(c, ETCH, 3) for c in seen[: len(on_teeth)]), (
+            key,
+            seen[: len(on_teeth)],
+        )
         assert all(close_to(c, WG, 3) for c in seen[len(on_teeth) :]), (key, seen[len(on_teeth) :])
 
 
@@ -76,7 +81,11 @@ def test_near_and_far_planes_follow_the_camera(page, show):
         scenes.leaf("M1 (41, 0)", top, [1], 0.6, 1.9, "#5a8cff"),
     ]
     ring = scenes.circle(1000, 1000, 5, 64)
-    show(scenes.cells(parts, [ring, scenes.rectangle(0, 0, 2000, 2000)], {"ortho": False}, top="chip"))
+    show(
+        scenes.cells(
+            parts, [ring, scenes.rectangle(0, 0, 2000, 2000)], {"ortho": False}, top="chip"
+        )
+    )
     assert inspect(page)["ortho"] is False
     fit_near = inspect(page)["camera"]["near"]
     # Hide the die's metal, then look at the ring from 3 um above its top.

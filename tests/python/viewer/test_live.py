@@ -56,7 +56,7 @@ def test_a_newer_scene_replaces_one_still_loading_and_errors_reject(page, show):
     assert results == [None, "Cells"]
     assert page.evaluate("tarnwick.viewer.scene.tree.names[1]") == "second"
     error = page.evaluate(
-        "tarnwick.show('{\"type\": \"data\", \"data\": 5}').then(() => 'drawn', e => e.message)"
+        'tarnwick.show(\'{"type": "data", "data": 5}\').then(() => \'drawn\', e => e.message)'
     )
     assert "no scene data" in error
     assert page.body_data()["twState"] == "error"
@@ -71,7 +71,9 @@ def test_notes_list_the_newest_first_and_keep_the_last_fifty(page, show):
     assert page.evaluate("document.getElementById('tw-events').hidden")
     for i in range(60):
         page.evaluate(f"tarnwick.note('saved cell {i}')")
-    entries = page.evaluate("[...document.querySelectorAll('#tw-events li')].map(li => li.textContent)")
+    entries = page.evaluate(
+        "[...document.querySelectorAll('#tw-events li')].map(li => li.textContent)"
+    )
     assert not page.evaluate("document.getElementById('tw-events').hidden")
     assert len(entries) == 50
     assert entries[0].endswith("saved cell 59") and entries[-1].endswith("saved cell 10")

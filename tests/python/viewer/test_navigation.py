@@ -16,8 +16,13 @@ def strip(page, show):
         scenes.leaf("WG (1, 0)", top, [0], 0.5, 0.0, "#ff6e6e"),
         scenes.leaf("M1 (41, 0)", top, [1], 1.0, 1.0, "#5a8cff"),
     ]
-    show(scenes.cells(parts, [scenes.rectangle(0, 0, 1000, 100), scenes.rectangle(100, 20, 150, 70)],
-                      top="strip"))
+    show(
+        scenes.cells(
+            parts,
+            [scenes.rectangle(0, 0, 1000, 100), scenes.rectangle(100, 20, 150, 70)],
+            top="strip",
+        )
+    )
 
 
 def test_wheel_zooms_towards_the_point_under_the_cursor(page, show):
@@ -78,7 +83,12 @@ def test_fit_fills_the_view(page, show):
         corners = [screen(page, (x, y, z)) for x in (0, 1000) for y in (0, 100) for z in (0, 2)]
         xs = [c[0] - box["left"] for c in corners]
         ys = [c[1] - box["top"] for c in corners]
-        assert min(xs) > -1 and min(ys) > -1 and max(xs) < box["width"] + 1 and max(ys) < box["height"] + 1
+        assert (
+            min(xs) > -1
+            and min(ys) > -1
+            and max(xs) < box["width"] + 1
+            and max(ys) < box["height"] + 1
+        )
         filled = max((max(xs) - min(xs)) / box["width"], (max(ys) - min(ys)) / box["height"])
         assert filled > 0.94, f"{key}: the layout fills {filled:.0%} of the view"
     # In perspective too.

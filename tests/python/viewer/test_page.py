@@ -26,8 +26,11 @@ def synthetic(name="top"):
     top = f"/Cells/{name}"
     parts = [
         scenes.leaf("WG (1, 0)", top, [0], 2.0, 0.0, "#ff6e6e"),
-        scenes.node("child", top, [scenes.leaf("M1 (41, 0)", f"{top}/child", [1], 0.6, 1.9,
-                                               "#5a8cff", matrices)]),
+        scenes.node(
+            "child",
+            top,
+            [scenes.leaf("M1 (41, 0)", f"{top}/child", [1], 0.6, 1.9, "#5a8cff", matrices)],
+        ),
     ]
     polygons = [scenes.rectangle(0, 0, 40, 6), [0, 0, 5, 0, 5, 1, 1, 1, 1, 5, 0, 5]]
     return scenes.cells(parts, polygons, top=name), len(matrices) // 6

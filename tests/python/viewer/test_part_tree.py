@@ -17,16 +17,37 @@ def by_layer(page, show):
     shape and a child placed once; the three layers side by side, 100 um apart."""
     layers = []
     for index, (name, zmin, height, color) in enumerate(
-        [("WG (1, 0)", 0.0, 0.22, WG), ("M2 (45, 0)", 3.0, 0.8, M2), ("HEATER (47, 0)", 1.1, 0.75, HEATER)]
+        [
+            ("WG (1, 0)", 0.0, 0.22, WG),
+            ("M2 (45, 0)", 3.0, 0.8, M2),
+            ("HEATER (47, 0)", 1.1, 0.75, HEATER),
+        ]
     ):
         base = f"/Layers/{name}"
-        top = scenes.node("top", base, [
-            scenes.leaf("components", f"{base}/top", [index], zmin=zmin, height=height, color=color),
-            scenes.node("child", f"{base}/top", [
-                scenes.leaf("components", f"{base}/top/child", [index], zmin=zmin, height=height,
-                            color=color, matrices=[1, 0, 0, 0, 1, 50]),
-            ]),
-        ])
+        top = scenes.node(
+            "top",
+            base,
+            [
+                scenes.leaf(
+                    "components", f"{base}/top", [index], zmin=zmin, height=height, color=color
+                ),
+                scenes.node(
+                    "child",
+                    f"{base}/top",
+                    [
+                        scenes.leaf(
+                            "components",
+                            f"{base}/top/child",
+                            [index],
+                            zmin=zmin,
+                            height=height,
+                            color=color,
+                            matrices=[1, 0, 0, 0, 1, 50],
+                        ),
+                    ],
+                ),
+            ],
+        )
         layers.append(scenes.node(name, "/Layers", [top]))
     polygons = [scenes.rectangle(100 * i, 0, 100 * i + 40, 40) for i in range(3)]
     show(scenes.message(scenes.node("Layers", "", layers), polygons))
@@ -88,7 +109,12 @@ def test_checkboxes_switch_subtrees_and_show_a_mixed_state(page, show):
     click_element(page, f"input[data-node='{child_components}']")
     page.next_frame()
     assert [checkbox_state(page, n) for n in (child_components, child, wg_top, wg, 0)] == [
-        "off", "off", "mixed", "mixed", "mixed"]
+        "off",
+        "off",
+        "mixed",
+        "mixed",
+        "mixed",
+    ]
     seen = layer_colours(page)
     assert close_to(seen[0], RGB[WG]) and not close_to(seen[1], RGB[WG]), seen
     # Unchecking a mixed parent shows its subtree; unchecking a fully shown one hides it all.
@@ -96,12 +122,20 @@ def test_checkboxes_switch_subtrees_and_show_a_mixed_state(page, show):
     assert checkbox_state(page, child_components) == "on" and checkbox_state(page, 0) == "on"
     click_element(page, f"input[data-node='{wg}']")
     page.next_frame()
-    assert [checkbox_state(page, n) for n in (child_components, wg_top, wg, 0)] == ["off", "off", "off", "mixed"]
+    assert [checkbox_state(page, n) for n in (child_components, wg_top, wg, 0)] == [
+        "off",
+        "off",
+        "off",
+        "mixed",
+    ]
     seen = layer_colours(page)
     assert not any(close_to(c, RGB[WG]) for c in seen[:2])
     assert close_to(seen[2], RGB[M2]) and close_to(seen[4], RGB[HEATER])
     click_element(page, "input[data-node='0']")
-    assert all(close_to(c, RGB[color]) for c, color in zip(layer_colours(page), [WG, WG, M2, M2, HEATER, HEATER]))
+    assert all(
+        close_to(c, RGB[color])
+        for c, color in zip(layer_colours(page), [WG, WG, M2, M2, HEATER, HEATER])
+    )
 
 
 def test_show_only_this_layer(page, show):
@@ -125,7 +159,9 @@ def test_search_lists_matching_rows_with_their_ancestors(page, show):
     click_element(page, "#tw-search")
     for key in "CHI":
         page.key(key)
-    rows = page.evaluate("[...document.querySelectorAll('#tw-tree .tw-name')].map(e => e.textContent)")
+    rows = page.evaluate(
+        "[...document.querySelectorAll('#tw-tree .tw-name')].map(e => e.textContent)"
+    )
     assert rows.count("child") == 3 and rows.count("top") == 3 and "Layers" in rows
     assert "components" not in rows, "only the matches and their ancestors"
     note = page.evaluate("document.querySelector('.tw-tree-note').textContent")
@@ -135,5 +171,7 @@ def test_search_lists_matching_rows_with_their_ancestors(page, show):
     page.key("o")
     assert page.evaluate("tarnwick.inspect().ortho") is True
     page.key("Escape")
-    page.evaluate("(() => { const s = document.getElementById('tw-search'); s.value = ''; s.dispatchEvent(new Event('input')); })()")
+    page.evaluate(
+        "(() => { const s = document.getElementById('tw-search'); s.value = ''; s.dispatchEvent(new Event('input')); })()"
+    )
     assert page.evaluate("document.querySelectorAll('#tw-tree .tw-name').length") > 10

@@ -15,10 +15,21 @@ def scene(page, show):
     top = "/Cells/top"
     parts = [
         scenes.leaf("WG (1, 0)", top, [0], 0.22, 0.0, "#ff6e6e"),
-        scenes.node("child", top, [
-            scenes.leaf("M1 (41, 0)", f"{top}/child", [1], 0.6, 1.9, "#5a8cff",
-                        scenes.rotation(90, mirror=True, tx=200, ty=100)),
-        ]),
+        scenes.node(
+            "child",
+            top,
+            [
+                scenes.leaf(
+                    "M1 (41, 0)",
+                    f"{top}/child",
+                    [1],
+                    0.6,
+                    1.9,
+                    "#5a8cff",
+                    scenes.rotation(90, mirror=True, tx=200, ty=100),
+                ),
+            ],
+        ),
     ]
     show(scenes.cells(parts, [scenes.rectangle(0, 0, 100, 60), scenes.rectangle(0, 0, 20, 10)]))
     page.key("t")

@@ -19,10 +19,16 @@ def test_rotated_and_magnified_cells_are_drawn_rotated_and_magnified(page, show)
     rotated = scenes.rotation(30, tx=100, ty=0)
     magnified = scenes.rotation(0, scale=2, tx=0, ty=100)
     parts = [
-        scenes.node("turned", top, [scenes.leaf("M1 (41, 0)", f"{top}/turned", [0], 0.6, 1.9,
-                                                "#5a8cff", rotated)]),
-        scenes.node("large", top, [scenes.leaf("M1 (41, 0)", f"{top}/large", [0], 0.6, 1.9,
-                                               "#5a8cff", magnified)]),
+        scenes.node(
+            "turned",
+            top,
+            [scenes.leaf("M1 (41, 0)", f"{top}/turned", [0], 0.6, 1.9, "#5a8cff", rotated)],
+        ),
+        scenes.node(
+            "large",
+            top,
+            [scenes.leaf("M1 (41, 0)", f"{top}/large", [0], 0.6, 1.9, "#5a8cff", magnified)],
+        ),
     ]
     show(scenes.cells(parts, [scenes.rectangle(0, 0, 20, 2)]))
     built = page.evaluate("tarnwick.viewer.placements('/Cells/top/turned/M1 (41, 0)')")
@@ -55,17 +61,26 @@ def test_mirrored_and_magnified_placements_keep_their_faces_and_light(page, show
         *scenes.rotation(0, tx=100, ty=30, mirror=True),
         *scenes.rotation(0, scale=1.5, tx=200, ty=45, mirror=True),
     ]
-    parts = [scenes.node("ell", top, [scenes.leaf("M1 (41, 0)", f"{top}/ell", [0], 10.0, 0.0,
-                                                  "#5a8cff", placements)])]
+    parts = [
+        scenes.node(
+            "ell",
+            top,
+            [scenes.leaf("M1 (41, 0)", f"{top}/ell", [0], 10.0, 0.0, "#5a8cff", placements)],
+        )
+    ]
     show(scenes.cells(parts, [[0, 0, 60, 0, 60, 30, 20, 30, 20, 10, 0, 10]]))
     page.key("t")
     page.next_frame()
-    tops = colors(page, [screen(page, (5, 5, 10)), screen(page, (105, 25, 10)), screen(page, (210, 37.5, 10))])
+    tops = colors(
+        page, [screen(page, (5, 5, 10)), screen(page, (105, 25, 10)), screen(page, (210, 37.5, 10))]
+    )
     assert all(close_to(color, M1, 1) for color in tops), tops
     page.key("s")
     page.next_frame()
     # The front (south) walls: y = 0 for each copy (the mirrored ones were flipped onto y = 0).
-    fronts = colors(page, [screen(page, (30, 0, 5)), screen(page, (130, 0, 5)), screen(page, (245, 0, 7.5))])
+    fronts = colors(
+        page, [screen(page, (30, 0, 5)), screen(page, (130, 0, 5)), screen(page, (245, 0, 7.5))]
+    )
     assert not any(close_to(color, BACKGROUND, 10) for color in fronts), fronts
     assert all(close_to(color, fronts[0], 2) for color in fronts), fronts
     assert sum(fronts[0]) < sum(M1), "walls are shaded"

@@ -29,8 +29,15 @@ def grid_scene(count: int = 2000) -> str:
     """`count` distinct small polygons in one cell, placed 4 times."""
     polygons = [scenes.circle(10 * (i % 50), 10 * (i // 50), 3, 24) for i in range(count)]
     top = "/Cells/top"
-    part = scenes.leaf("WG (1, 0)", top, list(range(count)), 0.22, 0.0, "#ff6e6e",
-                       [1, 0, 0, 0, 1, 0, 1, 0, 600, 0, 1, 0, 1, 0, 0, 0, 1, 500, 1, 0, 600, 0, 1, 500])
+    part = scenes.leaf(
+        "WG (1, 0)",
+        top,
+        list(range(count)),
+        0.22,
+        0.0,
+        "#ff6e6e",
+        [1, 0, 0, 0, 1, 0, 1, 0, 600, 0, 1, 0, 1, 0, 0, 0, 1, 500, 1, 0, 600, 0, 1, 500],
+    )
     return scenes.cells([part], polygons)
 
 
@@ -41,8 +48,16 @@ def test_loading_shows_progress_through_every_stage(page, tmp_path):
     page.wait_for("document.body.dataset.twDetail === 'complete'")
     records = page.evaluate("window.__progress")
     stages = [stage for stage, _ in records if stage]
-    for stage in ("reading the page", "reading the scene", "decoding polygons", "laying out geometry",
-                  "simplifying", "placing parts", "building the culling tree", "triangulating"):
+    for stage in (
+        "reading the page",
+        "reading the scene",
+        "decoding polygons",
+        "laying out geometry",
+        "simplifying",
+        "placing parts",
+        "building the culling tree",
+        "triangulating",
+    ):
         assert stage in stages, (stage, stages)
     assert all(visible for stage, visible in records if stage), "the box shows while a stage runs"
     assert records[-1] == [None, False], "and goes away at the end"
@@ -54,7 +69,9 @@ def test_png_button_saves_the_view(page, show, tmp_path):
     show(grid_scene(50))
     downloads = tmp_path / "downloads"
     downloads.mkdir()
-    page.browser.call("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(downloads)})
+    page.browser.call(
+        "Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(downloads)}
+    )
     click_element(page, "button[data-control='screenshot']")
     deadline = time.monotonic() + 30
     while not list(downloads.glob("*.png")) and time.monotonic() < deadline:
@@ -64,7 +81,9 @@ def test_png_button_saves_the_view(page, show, tmp_path):
     data = saved.read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     width, height = struct.unpack(">II", data[16:24])
-    assert (width, height) == tuple(page.evaluate("[tarnwick.viewer.canvas.width, tarnwick.viewer.canvas.height]"))
+    assert (width, height) == tuple(
+        page.evaluate("[tarnwick.viewer.canvas.width, tarnwick.viewer.canvas.height]")
+    )
     assert len(data) > 2000, "a drawn view, not an empty image"
 
 
