@@ -9,7 +9,8 @@
 //
 // After each scene is drawn <body> carries data-tw-state="ready", data-tw-scene (the scene's
 // name) and the counts of what was drawn; data-tw-state="error" after a failure, "empty" while no
-// scene was given, "loading" in between.
+// scene was given, "loading" in between. The document gets a "tarnwick-ready" event once
+// window.tarnwick exists.
 import { element, micrometres } from './dom.js';
 import { Viewer } from './viewer.js';
 import STYLE from './style.css';
@@ -316,6 +317,8 @@ function start() {
   buildControls();
   controlsChanged();
   window.tarnwick = { show, note, inspect: () => viewer.inspect(), viewer };
+  // Modules imported by this one run before it: they can wait for this event to use the API.
+  document.dispatchEvent(new CustomEvent('tarnwick-ready', { detail: window.tarnwick }));
   const input = byId('tw-open');
   input.addEventListener('change', () => {
     if (input.files && input.files[0]) showFile(input.files[0]);
