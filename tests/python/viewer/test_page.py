@@ -73,7 +73,15 @@ def test_page_without_a_scene_waits_in_an_empty_state(page, tmp_path):
     from tarnwick.viewer_page import write_page
 
     path = write_page("", tmp_path / "empty.html")
+    page.call(
+        "Page.addScriptToEvaluateOnNewDocument",
+        {
+            "source": "document.addEventListener('tarnwick-ready', (e) =>"
+            " { window.__readyWithShow = typeof e.detail.show === 'function'; })"
+        },
+    )
     assert page.open(path) == "empty"
+    assert page.evaluate("window.__readyWithShow") is True
     assert page.evaluate("!document.getElementById('tw-empty').hidden")
     content, _ = synthetic("later")
     assert page.evaluate(f"tarnwick.show({json.dumps(content)}, {{keepCamera: false}})") == "Cells"
