@@ -67,11 +67,19 @@ def _script_safe(text: str) -> str:
 def page_html(content: str, title: str = "tarnwick 3D view", dist: Path | None = None) -> str:
     """The HTML page that shows the depthview message `content` (its JSON text)."""
     template, script = _read_bundle(dist or viewer_dist())
+    # Each marker is filled once; the scene goes in last, so that nothing in the scene text is
+    # ever taken for a marker (the bundle holds no "<!--" at all: the build checks that).
+    for marker in (_TITLE, _SCRIPT, _SCENE):
+        if marker not in template:
+            raise ViewerNotBuiltError(
+                f"the viewer page template lacks {marker}: rebuild the viewer"
+            )
     head, _, tail = template.partition(_TITLE)
     template = head + html.escape(title) + tail
-    before_scene, _, rest = template.partition(_SCENE)
-    between, _, after_script = rest.partition(_SCRIPT)
-    return "".join([before_scene, _script_safe(content), between, script, after_script])
+    before_script, _, after_script = template.partition(_SCRIPT)
+    template = before_script + script + after_script
+    before_scene, _, after_scene = template.partition(_SCENE)
+    return "".join([before_scene, _script_safe(content), after_scene])
 
 
 def write_page(

@@ -38,8 +38,12 @@ async function draw(frame) {
     const next = waiting;
     waiting = null;
     try {
-      const counts = await page.show(next.message.content, { keepCamera: 'auto' });
-      page.note(`scene #${next.seq}: ${counts.polygons.toLocaleString()} polygons`);
+      // null: a newer scene took its place before it was drawn.
+      const shown = await page.show(next.message.content, { keepCamera: 'auto' });
+      if (shown !== null) {
+        const polygons = Number(document.body.dataset.twPolygons || 0);
+        page.note(`scene #${next.seq}: ${polygons.toLocaleString()} polygons`);
+      }
     } catch (error) {
       page.note(`scene #${next.seq} could not be shown: ${error.message}`);
     }

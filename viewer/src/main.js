@@ -1,38 +1,24 @@
-// The tarnwick 3D viewer page: reads the depthview message embedded in the page (or a JSON file the
-// user opens), builds one merged, extruded mesh per scene leaf, draws repeated placements with
-// instancing, and offers the tree of parts with visibility toggles, orbit controls and a z-scale.
-import * as THREE from 'three';
-import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
-import {
-  extrude,
-  decodeBuffer,
-  placementMatrices,
-  readMessage,
-  sceneCounts,
-  shapeBounds,
-} from './scene.js';
+// The tarnwick 3D viewer page: the controls around the view, keyboard shortcuts, the panels that
+// show what was picked and measured, a list of events, and the page's programming interface
+// window.tarnwick:
+//
+//   show(content, {keepCamera})  replaces the scene with a depthview message (JSON text or object);
+//                                keepCamera true, false or 'auto' (default); resolves when drawn
+//   note(text)                   adds an entry to the page's event list
+//   inspect()                    the viewer's state, for tests and the curious
+//
+// After each scene is drawn <body> carries data-tw-state="ready", data-tw-scene (the scene's
+// name) and the counts of what was drawn; data-tw-state="error" after a failure, "empty" while no
+// scene was given, "loading" in between. The document gets a "tarnwick-ready" event once
+// window.tarnwick exists.
+import { element, micrometres } from './dom.js';
+import { Viewer } from './viewer.js';
 import STYLE from './style.css';
 import './live.js';
 
-const BACKGROUND = 0xf4f5f7;
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [key, value] of Object.entries(attributes)) {
-    if (key === 'class') node.className = value;
-    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
-    else node.setAttribute(key, value);
-  }
-  for (const child of children) node.append(child);
-  return node;
-}
-
-// The page's state for people and for headless checks: <body data-tw-state="ready|error|empty">,
-// with the counts of what was drawn and the number of errors seen.
-function setState(state, details = {}) {
-  document.body.dataset.twState = state;
-  for (const [key, value] of Object.entries(details)) document.body.dataset[key] = String(value);
-}
+const EVENT_LIMIT = 50;
+let viewer = null;
+const byId = (id) => document.getElementById(id);
 
 let errorCount = 0;
 window.addEventListener('error', () => {
@@ -40,386 +26,330 @@ window.addEventListener('error', () => {
   document.body.dataset.twErrors = String(errorCount);
 });
 
+// --- the page's panels ------------------------------------------------------------------------
+
+function setState(state, scene = null) {
+  const data = document.body.dataset;
+  data.twState = state;
+  if (state === 'ready' && scene) {
+    byId('tw-error').hidden = true;
+    byId('tw-empty').hidden = true;
+    data.twScene = scene.name;
+    data.twPolygons = String(scene.counts.polygons);
+    data.twDistinct = String(scene.counts.distinct);
+    data.twPlacements = String(scene.counts.placements);
+    data.twParts = String(scene.counts.parts);
+    data.twMeshes = String(scene.counts.parts);
+    data.twLayers = String(scene.layers.length);
+    data.twInstances = String(scene.counts.instances);
+  }
+}
+
 function showError(message) {
   console.error(message);
   setState('error');
-  const box = document.getElementById('tw-error');
-  if (box) {
-    box.textContent = message;
-    box.hidden = false;
+  const box = byId('tw-error');
+  box.textContent = message;
+  box.hidden = false;
+}
+
+function progress(stage, done = 0, total = 1) {
+  const box = byId('tw-progress');
+  if (stage === null) {
+    box.hidden = true;
+    delete document.body.dataset.twProgress;
+    return;
+  }
+  box.hidden = false;
+  const share = total > 0 ? Math.min(1, done / total) : 0;
+  box.querySelector('.tw-stage').textContent = `${stage}${total > 1 ? ` ${Math.round(100 * share)} %` : ' …'}`;
+  const bar = box.querySelector('progress');
+  if (total > 1) bar.value = share;
+  else bar.removeAttribute('value');
+  document.body.dataset.twProgress = stage;
+}
+
+function sceneShown(scene, title) {
+  byId('tw-title').textContent = title || scene.name || 'scene';
+  const { counts } = scene;
+  byId('tw-counts').textContent =
+    `${counts.polygons.toLocaleString()} polygons drawn · ${counts.distinct.toLocaleString()} distinct · ` +
+    `${counts.placements.toLocaleString()} placements · ${counts.parts.toLocaleString()} parts`;
+  controlsChanged();
+}
+
+function showSelection(info) {
+  const panel = byId('tw-info');
+  document.querySelectorAll('.tw-row.tw-selected').forEach((row) => row.classList.remove('tw-selected'));
+  if (!info) {
+    panel.hidden = true;
+    panel.replaceChildren();
+    return;
+  }
+  const range = (axis) => `${micrometres(info.min[axis])} … ${micrometres(info.max[axis])}`;
+  const rows = [
+    ['cell', info.cells.join(' / ') || '(top)'],
+    ['layer', info.layer],
+    ['part', info.id],
+    ['x (µm)', range(0)],
+    ['y (µm)', range(1)],
+    ['z (µm)', range(2)],
+    ['size (µm)', `${micrometres(info.max[0] - info.min[0])} × ${micrometres(info.max[1] - info.min[1])}`],
+  ];
+  const list = element('dl', {});
+  for (const [key, value] of rows) list.append(element('dt', {}, key), element('dd', { 'data-key': key }, value));
+  panel.replaceChildren(element('strong', {}, 'Picked shape'), list);
+  panel.hidden = false;
+  const row = viewer.tree.reveal(info.node);
+  if (row) {
+    row.firstElementChild.classList.add('tw-selected');
+    row.scrollIntoView({ block: 'nearest' });
   }
 }
 
-// Builds the three.js objects of a scene. Each Parts node becomes a group and each Part a mesh of
-// its extruded polygons; a Part with placement matrices becomes an InstancedMesh with one instance
-// per placement, so a cell placed thousands of times costs one draw call per layer.
-function buildScene(root, instances, config) {
-  const materials = new Map();
-  const material = (color) => {
-    const key = color || config.default_color || '#e8b024';
-    if (!materials.has(key)) {
-      materials.set(
-        key,
-        new THREE.MeshStandardMaterial({
-          color: new THREE.Color(key),
-          metalness: config.metalness ?? 0.3,
-          roughness: config.roughness ?? 0.65,
-          flatShading: true,
-          side: THREE.DoubleSide,
-        }),
-      );
-    }
-    return materials.get(key);
-  };
-  const box = new THREE.Box3();
-  const objects = new Map();
-  const placed = new THREE.Matrix4();
-
-  const build = (node) => {
-    const [position = [0, 0, 0], rotation = [0, 0, 0, 1]] = node.loc || [];
-    let object;
-    if (node.shape) {
-      const { refs = [], height = 0 } = node.shape;
-      const matrices = node.shape.matrices ? decodeBuffer(node.shape.matrices) : new Float32Array(0);
-      const mesh = extrude(instances, refs, height);
-      const geometry = new THREE.BufferGeometry();
-      geometry.setAttribute('position', new THREE.BufferAttribute(mesh.positions, 3));
-      geometry.setIndex(new THREE.BufferAttribute(mesh.indices, 1));
-      const placements = Math.floor(matrices.length / 6);
-      if (placements > 0) {
-        object = new THREE.InstancedMesh(geometry, material(node.color), placements);
-        object.instanceMatrix.array.set(placementMatrices(matrices));
-        object.instanceMatrix.needsUpdate = true;
-        object.computeBoundingBox();
-        object.computeBoundingSphere();
-      } else {
-        object = new THREE.Mesh(geometry, material(node.color));
-      }
-      const bounds = shapeBounds(mesh.bounds, matrices, 0, height);
-      if (bounds) {
-        placed.compose(
-          new THREE.Vector3(...position),
-          new THREE.Quaternion(...rotation),
-          new THREE.Vector3(1, 1, 1),
-        );
-        box.union(
-          new THREE.Box3(new THREE.Vector3(...bounds.min), new THREE.Vector3(...bounds.max))
-            .applyMatrix4(placed),
-        );
-      }
-    } else {
-      object = new THREE.Group();
-      for (const child of node.parts || []) object.add(build(child));
-    }
-    object.name = node.name ?? '';
-    object.position.set(...position);
-    object.quaternion.set(...rotation);
-    objects.set(node, object);
-    return object;
-  };
-  const scene = build(root);
-  return { scene, box, objects };
+function showCoordinates(reading) {
+  const box = byId('tw-coords');
+  if (!reading) {
+    box.hidden = true;
+    return;
+  }
+  const [x, y, z] = reading.point;
+  box.hidden = false;
+  box.textContent = `x ${micrometres(x)}  y ${micrometres(y)}${reading.onPlane ? '' : `  z ${micrometres(z)}`} µm`;
 }
 
-// The tree of parts. Children are created when a node is first opened, so that scenes with many
-// thousands of nodes open at once.
-function buildTree(container, root, objects, onChange, openDepth) {
-  const item = (node, depth) => {
-    const object = objects.get(node);
-    const toggle = element('input', { type: 'checkbox', title: 'show or hide' });
-    toggle.checked = true;
-    toggle.addEventListener('change', () => {
-      object.visible = toggle.checked;
-      onChange();
-    });
-    const label = element('span', { class: 'tw-name', title: node.id || node.name }, node.name);
-    if (node.shape) {
-      const swatch = element('span', { class: 'tw-swatch' });
-      swatch.style.background = node.color || '#888';
-      return element('li', { class: 'tw-leaf' }, toggle, swatch, label);
-    }
-    const children = node.parts || [];
-    const summary = element('summary', {}, toggle, label);
-    const details = element('details', {}, summary);
-    let filled = false;
-    const fill = () => {
-      if (filled) return;
-      filled = true;
-      details.append(element('ul', {}, ...children.map((child) => item(child, depth + 1))));
-    };
-    details.addEventListener('toggle', () => details.open && fill());
-    if (depth < openDepth && children.length <= 200) {
-      details.open = true;
-      fill();
-    }
-    toggle.addEventListener('click', (event) => event.stopPropagation());
-    return element('li', {}, details);
-  };
-  container.replaceChildren(element('ul', { class: 'tw-root' }, item(root, 0)));
+function showMeasure(points) {
+  const box = byId('tw-measure');
+  if (!points) {
+    box.hidden = true;
+    return;
+  }
+  box.hidden = false;
+  if (points.length < 2) {
+    box.textContent = points.length ? 'distance: click the second point' : 'distance: click the first point';
+    return;
+  }
+  const [a, b] = points;
+  const d = b.map((value, i) => value - a[i]);
+  const distance = Math.hypot(...d);
+  box.textContent =
+    `distance ${micrometres(distance)} µm  (dx ${micrometres(d[0])}, dy ${micrometres(d[1])}, dz ${micrometres(d[2])})`;
+  box.dataset.distance = String(distance);
 }
 
-// The scene on screen: what a later show() needs to release it and to keep its camera.
-let current = null;
-
-// Whether two scene extents are about the same: sizes within a quarter of each other and centres
-// closer than a quarter of the diagonal.
-function sameExtent(a, b) {
-  if (!a || !b || a.isEmpty() || b.isEmpty()) return false;
-  const sizeA = a.getSize(new THREE.Vector3());
-  const sizeB = b.getSize(new THREE.Vector3());
-  const diagonal = Math.max(sizeA.length(), sizeB.length(), 1e-9);
-  const centres = a.getCenter(new THREE.Vector3()).distanceTo(b.getCenter(new THREE.Vector3()));
-  return sizeA.distanceTo(sizeB) <= 0.25 * diagonal && centres <= 0.25 * diagonal;
+function note(text) {
+  const list = byId('tw-events');
+  const time = new Date().toLocaleTimeString();
+  list.prepend(element('li', {}, `${time} ${String(text)}`));
+  while (list.children.length > EVENT_LIMIT) list.lastElementChild.remove();
+  list.hidden = false;
 }
 
-function show(message, title, options = {}) {
-  const { root, instances, config } = readMessage(message);
-  const counts = sceneCounts(root);
-  const { scene, box, objects } = buildScene(root, instances, config);
-  const keepCamera = options.keepCamera ?? 'auto';
-  const kept =
-    current && (keepCamera === true || (keepCamera === 'auto' && sameExtent(current.box, box)))
-      ? current.cameraState()
-      : null;
-  if (current) current.dispose();
-  current = null;
-  document.getElementById('tw-error').hidden = true;
+// --- controls ---------------------------------------------------------------------------------
 
-  const view = document.getElementById('tw-view');
-  const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
-  renderer.setPixelRatio(window.devicePixelRatio || 1);
-  renderer.setClearColor(BACKGROUND);
-  view.replaceChildren(renderer.domElement);
+const buttons = {};
 
-  const world = new THREE.Scene();
-  world.add(scene);
-  // three.js lights are physical (no factor pi): scale the configured intensities so that a
-  // face turned to the light shows about its own colour.
-  world.add(new THREE.AmbientLight(0xffffff, 0.6 * Math.PI * (config.ambient_intensity ?? 1)));
-  const light = new THREE.DirectionalLight(0xffffff, 0.7 * Math.PI * (config.direct_intensity ?? 1.1));
+function button(key, label, title, action) {
+  const node = element('button', { type: 'button', title, 'data-control': key }, label);
+  node.addEventListener('click', action);
+  buttons[key] = node;
+  return node;
+}
 
-  const up = new THREE.Vector3(0, 0, 1);
-  const perspective = new THREE.PerspectiveCamera(40, 1, 0.001, 1e7);
-  const orthographic = new THREE.OrthographicCamera(-1, 1, 1, -1, -1e7, 1e7);
-  perspective.up.copy(up);
-  orthographic.up.copy(up);
-  let camera = config.ortho === false ? perspective : orthographic;
-  camera.add(light);
-  light.position.set(0.5, 1, 2);
-  world.add(camera);
-  let controls = new OrbitControls(camera, renderer.domElement);
+function controlsChanged() {
+  if (!viewer) return;
+  buttons.projection.textContent = viewer.camera.isOrtho ? 'Orthographic' : 'Perspective';
+  buttons.edges.setAttribute('aria-pressed', String(Boolean(viewer.edges)));
+  buttons.measure.setAttribute('aria-pressed', String(viewer.measuring));
+  buttons.background.textContent = viewer.background === 'dark' ? 'Light' : 'Dark';
+  buttons.help.setAttribute('aria-pressed', String(!byId('tw-help').hidden));
+}
 
-  const render = () => renderer.render(world, camera);
-  const resize = () => {
-    const width = view.clientWidth || 800;
-    const height = view.clientHeight || 600;
-    renderer.setSize(width, height, false);
-    perspective.aspect = width / height;
-    perspective.updateProjectionMatrix();
-    const half = orthographic.userData.half || 1;
-    orthographic.left = (-half * width) / height;
-    orthographic.right = (half * width) / height;
-    orthographic.top = half;
-    orthographic.bottom = -half;
-    orthographic.updateProjectionMatrix();
-    render();
-  };
+async function saveScreenshot() {
+  const blob = await viewer.screenshot();
+  const link = element('a', { href: URL.createObjectURL(blob), download: `${document.body.dataset.twScene || 'scene'}.png` });
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  document.body.dataset.twScreenshot = String(blob.size);
+}
 
-  const fit = () => {
-    const bounds = box.isEmpty() ? new THREE.Box3(new THREE.Vector3(-1, -1, 0), new THREE.Vector3(1, 1, 1)) : box.clone();
-    bounds.min.z *= scene.scale.z;
-    bounds.max.z *= scene.scale.z;
-    const center = bounds.getCenter(new THREE.Vector3());
-    const radius = Math.max(bounds.getSize(new THREE.Vector3()).length() / 2, 1e-3);
-    const direction = new THREE.Vector3(-0.6, -1, 0.8).normalize();
-    const distance = radius / Math.sin(THREE.MathUtils.degToRad(perspective.fov / 2));
-    for (const c of [perspective, orthographic]) {
-      c.position.copy(center).addScaledVector(direction, distance);
-      c.lookAt(center);
-    }
-    perspective.near = distance / 1000;
-    perspective.far = distance * 100;
-    orthographic.userData.half = radius * 1.05;
-    orthographic.zoom = 1;
-    controls.target.copy(center);
-    controls.update();
-    resize();
-  };
+const ACTIONS = {
+  fit: () => viewer.fit(),
+  top: () => viewer.preset('top'),
+  side: () => viewer.preset('front'),
+  iso: () => viewer.preset('iso'),
+  projection: () => viewer.setOrtho(!viewer.camera.isOrtho),
+  edges: () => {
+    viewer.edges = !viewer.edges;
+    viewer.requestRender();
+  },
+  axes: () => {
+    viewer.showAxes = !viewer.showAxes;
+    viewer.requestRender();
+  },
+  grid: () => {
+    viewer.showGrid = viewer.showGrid.some(Boolean) ? [false, false, false] : [true, false, false];
+    viewer.requestRender();
+  },
+  measure: () => viewer.setMeasuring(!viewer.measuring),
+  background: () => viewer.setBackground(viewer.background === 'dark' ? 'light' : 'dark'),
+  screenshot: () => saveScreenshot().catch((error) => showError(`no screenshot: ${error.message}`)),
+  help: () => {
+    byId('tw-help').hidden = !byId('tw-help').hidden;
+  },
+  search: () => byId('tw-search') && byId('tw-search').focus(),
+  escape: () => {
+    byId('tw-help').hidden = true;
+    if (viewer.measuring) viewer.setMeasuring(false);
+    viewer.select(null);
+  },
+};
 
-  controls.addEventListener('change', render);
-  window.addEventListener('resize', resize);
+// Key, what it does, action.
+const SHORTCUTS = [
+  ['f', 'fit the scene into the view', 'fit'],
+  ['t', 'view from the top', 'top'],
+  ['s', 'view from the side', 'side'],
+  ['i', 'isometric view', 'iso'],
+  ['o', 'orthographic or perspective projection', 'projection'],
+  ['e', 'outlines on or off', 'edges'],
+  ['a', 'axes on or off', 'axes'],
+  ['g', 'grid on or off', 'grid'],
+  ['m', 'distance tool: click two points', 'measure'],
+  ['b', 'light or dark background', 'background'],
+  ['p', 'save a PNG screenshot', 'screenshot'],
+  ['/', 'search the part tree', 'search'],
+  ['?', 'show or hide this help', 'help'],
+  ['Escape', 'clear the pick, leave the distance tool, close the help', 'escape'],
+];
 
-  // Logarithmic: chips are millimetres wide and micrometres high, so useful factors span 0.1 to
-  // 1000.
-  const zScale = element('input', { type: 'range', min: '-1', max: '3', step: '0.01', value: '0' });
+function buildControls() {
+  const zScale = element('input', { type: 'range', min: '-1', max: '3', step: '0.01', value: '0', title: 'z-scale' });
   const zValue = element('span', { class: 'tw-value' }, '1');
   zScale.addEventListener('input', () => {
     const factor = 10 ** Number(zScale.value);
-    scene.scale.z = factor;
+    viewer.setZScale(factor);
     zValue.textContent = factor < 10 ? factor.toPrecision(2) : factor.toFixed(0);
-    render();
   });
-  const projection = element('button', { type: 'button' }, camera === orthographic ? 'Perspective' : 'Orthographic');
-  projection.addEventListener('click', () => {
-    const next = camera === orthographic ? perspective : orthographic;
-    next.position.copy(camera.position);
-    next.quaternion.copy(camera.quaternion);
-    camera.remove(light);
-    next.add(light);
-    world.remove(camera);
-    world.add(next);
-    camera = next;
-    const target = controls.target.clone();
-    controls.dispose();
-    controls = new OrbitControls(camera, renderer.domElement);
-    controls.target.copy(target);
-    controls.addEventListener('change', render);
-    controls.update();
-    projection.textContent = camera === orthographic ? 'Perspective' : 'Orthographic';
-    resize();
-  });
-
-  const top = root.parts && root.parts.length === 1 ? root.parts[0].name : null;
-  document.getElementById('tw-title').textContent = title || top || root.name || 'scene';
-  document.getElementById('tw-counts').textContent =
-    `${counts.polygons.toLocaleString()} polygons drawn · ${instances.length.toLocaleString()} ` +
-    `distinct · ${counts.placements.toLocaleString()} placements · ${counts.parts.toLocaleString()} parts`;
-  document
-    .getElementById('tw-controls')
-    .replaceChildren(
-      element('label', {}, 'z-scale ', zScale, zValue),
-      element('button', { type: 'button', onclick: fit }, 'Fit'),
-      projection,
-    );
-  buildTree(document.getElementById('tw-tree'), root, objects, render, config.collapse ?? 3);
-  if (kept) {
-    if ((camera === orthographic) !== kept.orthographic) projection.click();
-    camera.position.copy(kept.position);
-    camera.quaternion.copy(kept.quaternion);
-    camera.zoom = kept.zoom;
-    orthographic.userData.half = kept.half;
-    perspective.near = kept.near;
-    perspective.far = kept.far;
-    controls.target.copy(kept.target);
-    controls.update();
-    resize();
-  } else {
-    fit();
-  }
-  current = {
-    box,
-    cameraState: () => ({
-      orthographic: camera === orthographic,
-      position: camera.position.clone(),
-      quaternion: camera.quaternion.clone(),
-      zoom: camera.zoom,
-      half: orthographic.userData.half,
-      near: perspective.near,
-      far: perspective.far,
-      target: controls.target.clone(),
-    }),
-    dispose: () => {
-      window.removeEventListener('resize', resize);
-      controls.dispose();
-      scene.traverse((object) => {
-        if (object.geometry) object.geometry.dispose();
-        if (object.isInstancedMesh) object.dispose();
-      });
-      const materials = new Set();
-      scene.traverse((object) => object.material && materials.add(object.material));
-      for (const material of materials) material.dispose();
-      renderer.dispose();
-      renderer.forceContextLoss();
-    },
+  const run = (key) => () => {
+    ACTIONS[key]();
+    controlsChanged();
   };
-  window.tarnwickViewer = { scene, counts, render, fit, objects };
-  setState('ready', {
-    twScene: root.name ?? '',
-    twPolygons: counts.polygons,
-    twDistinct: instances.length,
-    twPlacements: counts.placements,
-    twParts: counts.parts,
-    twMeshes: objects.size - counts.groups,
+  byId('tw-controls').replaceChildren(
+    element('label', { title: 'exaggerate heights' }, 'z ', zScale, zValue),
+    button('fit', 'Fit', 'fit the scene into the view (f)', run('fit')),
+    button('top', 'Top', 'view from the top (t)', run('top')),
+    button('side', 'Side', 'view from the side (s)', run('side')),
+    button('iso', 'Iso', 'isometric view (i)', run('iso')),
+    button('projection', 'Orthographic', 'switch projection (o)', run('projection')),
+    button('edges', 'Edges', 'outlines on or off (e)', run('edges')),
+    button('measure', 'Measure', 'distance tool: click two points (m)', run('measure')),
+    button('background', 'Dark', 'light or dark background (b)', run('background')),
+    button('screenshot', 'PNG', 'save a PNG screenshot (p)', run('screenshot')),
+    button('help', '?', 'keyboard shortcuts (?)', run('help')),
+  );
+  const table = element('table', {});
+  for (const [key, text] of SHORTCUTS) {
+    table.append(element('tr', {}, element('td', {}, element('kbd', {}, key)), element('td', {}, text)));
+  }
+  const mouse = element(
+    'p',
+    {},
+    'Mouse: left drag orbits, right drag pans, the wheel zooms towards the cursor; a click picks a shape.',
+  );
+  const help = byId('tw-help');
+  help.replaceChildren(element('div', {}, element('strong', {}, 'Keyboard shortcuts'), table, mouse));
+  help.addEventListener('click', (event) => {
+    if (event.target === help) run('help')();
+  });
+  document.addEventListener('keydown', (event) => {
+    if (event.ctrlKey || event.metaKey || event.altKey) return;
+    const target = event.target;
+    if (target && (target.tagName === 'INPUT' || target.tagName === 'TEXTAREA')) {
+      if (event.key === 'Escape') target.blur();
+      return;
+    }
+    const shortcut = SHORTCUTS.find(([key]) => key === event.key || (key === 'Escape' && event.key === 'Esc'));
+    if (!shortcut) return;
+    event.preventDefault();
+    run(shortcut[2])();
   });
 }
 
-// A short event list in a corner of the page, newest first.
-const NOTES_KEPT = 20;
-let noteCount = 0;
-function note(text) {
-  let list = document.getElementById('tw-events');
-  if (!list) {
-    list = element('ul', { id: 'tw-events', 'aria-live': 'polite' });
-    Object.assign(list.style, {
-      position: 'fixed',
-      right: '12px',
-      bottom: '12px',
-      maxWidth: '40%',
-      margin: '0',
-      padding: '6px 10px',
-      listStyle: 'none',
-      background: '#ffffffd9',
-      border: '1px solid #d5dbe0',
-      borderRadius: '4px',
-      font: '12px/1.4 system-ui, sans-serif',
-    });
-    document.body.append(list);
-  }
-  list.prepend(element('li', {}, `${new Date().toLocaleTimeString()} ${text}`));
-  while (list.children.length > NOTES_KEPT) list.lastChild.remove();
-  noteCount += 1;
-  document.body.dataset.twNotes = String(noteCount);
+// --- loading ----------------------------------------------------------------------------------
+
+function show(content, options = {}) {
+  if (!viewer) return Promise.reject(new Error('the viewer is not running'));
+  return viewer.show(content, options);
 }
 
-// The page's interface for scripts (the live connection among them): show() replaces the scene
-// with a depthview message (JSON text or object) and resolves with its counts; note() adds an
-// entry to the event list. options.keepCamera: true, false or 'auto' (keep it when the new
-// scene's extent is about the same).
-window.tarnwick = {
-  show(content, options = {}) {
-    return new Promise((resolve, reject) => {
-      try {
-        show(typeof content === 'string' ? JSON.parse(content) : content, options.title, options);
-        resolve(window.tarnwickViewer.counts);
-      } catch (error) {
-        showError(`cannot show the scene: ${error.message}`);
-        reject(error);
-      }
-    });
-  },
-  note,
-};
+async function showFile(file) {
+  try {
+    await show(await file.text(), { keepCamera: false, title: file.name });
+  } catch (error) {
+    showError(`cannot show ${file.name}: ${error.message}`);
+  }
+}
 
 function start() {
   const style = document.createElement('style');
   style.textContent = STYLE;
   document.head.append(style);
-  const embedded = document.getElementById('tarnwick-scene');
-  const input = document.getElementById('tw-open');
-  if (input) {
-    input.addEventListener('change', async () => {
-      const file = input.files && input.files[0];
-      if (!file) return;
-      try {
-        show(JSON.parse(await file.text()), file.name);
-      } catch (error) {
-        showError(`cannot show ${file.name}: ${error.message}`);
-      }
-    });
-  }
-  const text = embedded ? embedded.textContent.trim() : '';
-  if (!text) {
-    document.getElementById('tw-title').textContent = 'Open a depthview JSON file';
-    setState('empty', { twScene: '' });
-    return;
-  }
+  const page = {
+    canvas: byId('tw-canvas'),
+    tree: byId('tw-tree'),
+    setState,
+    showError,
+    progress,
+    sceneShown,
+    showSelection,
+    showCoordinates,
+    showMeasure,
+    controlsChanged,
+  };
   try {
-    show(JSON.parse(text), document.title);
+    viewer = new Viewer(page);
   } catch (error) {
-    showError(`cannot show the scene: ${error.message}`);
+    showError(`cannot start the viewer: ${error.message}`);
     throw error;
   }
+  buildControls();
+  controlsChanged();
+  window.tarnwick = { show, note, inspect: () => viewer.inspect(), viewer };
+  // Modules imported by this one run before it: they can wait for this event to use the API.
+  document.dispatchEvent(new CustomEvent('tarnwick-ready', { detail: window.tarnwick }));
+  const input = byId('tw-open');
+  input.addEventListener('change', () => {
+    if (input.files && input.files[0]) showFile(input.files[0]);
+    input.value = '';
+  });
+  const view = byId('tw-view');
+  view.addEventListener('dragover', (event) => event.preventDefault());
+  view.addEventListener('drop', (event) => {
+    event.preventDefault();
+    const file = event.dataTransfer && event.dataTransfer.files[0];
+    if (file) showFile(file);
+  });
+  progress('reading the page');
+  const begin = () => {
+    performance.mark('tw:page read');
+    const embedded = byId('tarnwick-scene');
+    const text = embedded ? embedded.textContent.trim() : '';
+    if (embedded) embedded.textContent = '';
+    performance.mark('tw:scene text taken');
+    if (!text) {
+      progress(null);
+      byId('tw-title').textContent = 'tarnwick 3D view';
+      byId('tw-empty').hidden = false;
+      setState('empty');
+      return;
+    }
+    show(text, { keepCamera: false, title: document.title }).catch(() => {});
+  };
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', begin);
+  else begin();
 }
 
-if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
-else start();
+start();

@@ -1,7 +1,7 @@
-// Scene data of a depthview message, independent of the browser: buffer decoding, polygon
-// extrusion, placement matrices, bounds and counts. main.js turns the results into three.js objects;
-// the node tests in ../test check this module on its own.
-import { Earcut } from 'three/src/extras/Earcut.js';
+// Scene data of a depthview message, independent of the browser: buffer decoding, the message's
+// parts, their placements and counts. prepare.js builds the drawable layout from these; the node
+// tests in ../test check this module on its own.
+import { base64Length, decodeBase64Into } from './base64.js';
 
 const TYPED_ARRAYS = {
   float32: Float32Array,
@@ -17,9 +17,8 @@ const TYPED_ARRAYS = {
 
 // The bytes of standard base64 text.
 export function base64ToBytes(text) {
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; i += 1) bytes[i] = binary.charCodeAt(i);
+  const bytes = new Uint8Array(base64Length(text));
+  decodeBase64Into(text, bytes, 0);
   return bytes;
 }
 
@@ -29,14 +28,18 @@ export function decodeBuffer(record) {
   if (record == null) return new Float32Array(0);
   if (Array.isArray(record)) return Float32Array.from(record);
   if (record.codec !== 'b64') throw new Error(`unknown buffer codec ${record.codec}`);
-  const bytes = base64ToBytes(record.buffer);
+  const bytes = base64ToBytes(String(record.buffer ?? ''));
   let values;
   if (record.dtype === 'int64' || record.dtype === 'uint64') {
     const Big = record.dtype === 'int64' ? BigInt64Array : BigUint64Array;
+    if (bytes.byteLength % 8) throw new Error(`${bytes.byteLength} bytes are not whole int64 values`);
     values = Float64Array.from(new Big(bytes.buffer, 0, bytes.byteLength / 8), Number);
   } else {
     const Typed = TYPED_ARRAYS[record.dtype];
     if (!Typed) throw new Error(`unsupported buffer dtype ${record.dtype}`);
+    if (bytes.byteLength % Typed.BYTES_PER_ELEMENT) {
+      throw new Error(`${bytes.byteLength} bytes are not whole ${record.dtype} values`);
+    }
     values = new Typed(bytes.buffer, 0, bytes.byteLength / Typed.BYTES_PER_ELEMENT);
   }
   const expected = Array.isArray(record.shape) ? record.shape.reduce((a, b) => a * b, 1) : null;
@@ -46,117 +49,71 @@ export function decodeBuffer(record) {
   return values;
 }
 
-// Twice the signed area of a flat polygon [x0, y0, x1, y1, ...]: positive when counter-clockwise.
-export function signedArea2(points, count) {
+// The message content or its "data" part: the scene root (buffers still encoded) and the config.
+export function readMessage(message) {
+  const root = message && message.type === 'data' ? message.data : message;
+  if (!root || typeof root !== 'object' || Array.isArray(root)) {
+    throw new Error('no scene data in the message');
+  }
+  const config = message && typeof message.config === 'object' && message.config ? message.config : {};
+  return { root, records: Array.isArray(root.instances) ? root.instances : [], config };
+}
+
+// Twice the signed area of a flat polygon [x0, y0, x1, y1, ...] of `count` points: positive when
+// counter-clockwise.
+export function signedArea2(points, count, offset = 0) {
   let area = 0;
   for (let i = 0, j = count - 1; i < count; j = i, i += 1) {
-    area += (points[2 * j] - points[2 * i]) * (points[2 * j + 1] + points[2 * i + 1]);
+    const xi = points[offset + 2 * i];
+    const yi = points[offset + 2 * i + 1];
+    const xj = points[offset + 2 * j];
+    const yj = points[offset + 2 * j + 1];
+    area += (xj - xi) * (yj + yi);
   }
   return area;
 }
 
-// The number of distinct points of a flat polygon, ignoring a repeated closing point.
-function pointCount(points) {
-  let count = Math.floor(points.length / 2);
+// The number of distinct points of the flat polygon of `length` numbers at `offset`, ignoring a
+// repeated closing point.
+export function pointCount(points, length, offset = 0) {
+  let count = Math.floor(length / 2);
   if (
     count > 1 &&
-    points[0] === points[2 * count - 2] &&
-    points[1] === points[2 * count - 1]
+    points[offset] === points[offset + 2 * count - 2] &&
+    points[offset + 1] === points[offset + 2 * count - 1]
   ) {
     count -= 1;
   }
   return count;
 }
 
-// Extrudes the polygons `refs` of the pool `instances` (flat float arrays in the x-y plane) from
-// z = 0 to z = height into one indexed triangle mesh. Each polygon gives a bottom and a top ring of
-// vertices, caps triangulated by ear clipping and one quad per edge; all faces point outwards.
-// Polygons with fewer than three points are skipped. Returns positions, indices and the x-y bounds.
-export function extrude(instances, refs, height) {
-  let vertexCount = 0;
-  let indexCount = 0;
-  const triangulations = [];
-  for (const ref of refs) {
-    const points = instances[ref];
-    const count = points ? pointCount(points) : 0;
-    if (count < 3) {
-      triangulations.push(null);
-      continue;
-    }
-    const flat = points.length === 2 * count ? points : points.subarray(0, 2 * count);
-    const triangles = Earcut.triangulate(flat, null, 2);
-    triangulations.push(triangles);
-    vertexCount += 2 * count;
-    indexCount += 2 * triangles.length + 6 * count;
+// The placement of a node from its "loc" ([position, quaternion]) as a 2D affine matrix
+// [a, b, tx, d, e, ty] and a height offset z. Parts are extruded along z, so only rotations about
+// the z axis have a meaning; any other rotation is refused.
+export function locTransform(loc) {
+  const [position = [0, 0, 0], rotation = [0, 0, 0, 1]] = Array.isArray(loc) ? loc : [];
+  const [x = 0, y = 0, z = 0] = position;
+  const [qx = 0, qy = 0, qz = 0, qw = 1] = rotation;
+  if (Math.abs(qx) > 1e-9 || Math.abs(qy) > 1e-9) {
+    throw new Error('a part is rotated out of the layout plane; only rotations about z can be shown');
   }
-  const positions = new Float32Array(3 * vertexCount);
-  const indices =
-    vertexCount > 65535 ? new Uint32Array(indexCount) : new Uint16Array(indexCount);
-  const bounds = { minX: Infinity, minY: Infinity, maxX: -Infinity, maxY: -Infinity };
-  let v = 0;
-  let k = 0;
-  refs.forEach((ref, r) => {
-    const triangles = triangulations[r];
-    if (!triangles) return;
-    const points = instances[ref];
-    const count = pointCount(points);
-    const base = v;
-    for (let i = 0; i < count; i += 1) {
-      const x = points[2 * i];
-      const y = points[2 * i + 1];
-      const bottom = 3 * (base + i);
-      const top = 3 * (base + count + i);
-      positions[bottom] = x;
-      positions[bottom + 1] = y;
-      positions[bottom + 2] = 0;
-      positions[top] = x;
-      positions[top + 1] = y;
-      positions[top + 2] = height;
-      if (x < bounds.minX) bounds.minX = x;
-      if (x > bounds.maxX) bounds.maxX = x;
-      if (y < bounds.minY) bounds.minY = y;
-      if (y > bounds.maxY) bounds.maxY = y;
-    }
-    v += 2 * count;
-    const ccw = signedArea2(points, count) >= 0;
-    // Top cap counter-clockwise seen from above, bottom cap the other way round.
-    for (let t = 0; t < triangles.length; t += 3) {
-      let [a, b, c] = [triangles[t], triangles[t + 1], triangles[t + 2]];
-      const cross =
-        (points[2 * b] - points[2 * a]) * (points[2 * c + 1] - points[2 * a + 1]) -
-        (points[2 * b + 1] - points[2 * a + 1]) * (points[2 * c] - points[2 * a]);
-      if (cross < 0) [b, c] = [c, b];
-      indices[k++] = base + count + a;
-      indices[k++] = base + count + b;
-      indices[k++] = base + count + c;
-      indices[k++] = base + a;
-      indices[k++] = base + c;
-      indices[k++] = base + b;
-    }
-    for (let i = 0; i < count; i += 1) {
-      let i0 = i;
-      let i1 = (i + 1) % count;
-      if (!ccw) [i0, i1] = [i1, i0];
-      indices[k++] = base + i0;
-      indices[k++] = base + i1;
-      indices[k++] = base + count + i1;
-      indices[k++] = base + i0;
-      indices[k++] = base + count + i1;
-      indices[k++] = base + count + i0;
-    }
-  });
-  return { positions, indices: indices.subarray(0, k), bounds, vertexCount: v };
+  const norm = Math.hypot(qz, qw) || 1;
+  const angle = 2 * Math.atan2(qz / norm, qw / norm);
+  const c = Math.cos(angle);
+  const s = Math.sin(angle);
+  return { m: [c, -s, Number(x), s, c, Number(y)], z: Number(z) };
 }
 
-// The placements of a shape: one 2x3 matrix (a, b, tx, d, e, ty) per six values, as 4x4 matrices in
-// column-major order (three.js' element order) that keep z unchanged.
-export function placementMatrices(values) {
-  const count = Math.floor(values.length / 6);
-  const out = new Float32Array(16 * count);
-  for (let p = 0; p < count; p += 1) {
-    const [a, b, tx, d, e, ty] = values.subarray(6 * p, 6 * p + 6);
-    out.set([a, d, 0, 0, b, e, 0, 0, 0, 0, 1, 0, tx, ty, 0, 1], 16 * p);
-  }
+// The product p * q of two 2D affine matrices [a, b, tx, d, e, ty]: q applied first.
+export function multiplyAffine(p, q, out = new Array(6)) {
+  const [pa, pb, ptx, pd, pe, pty] = p;
+  const [qa, qb, qtx, qd, qe, qty] = q;
+  out[0] = pa * qa + pb * qd;
+  out[1] = pa * qb + pb * qe;
+  out[2] = pa * qtx + pb * qty + ptx;
+  out[3] = pd * qa + pe * qd;
+  out[4] = pd * qb + pe * qe;
+  out[5] = pd * qtx + pe * qty + pty;
   return out;
 }
 
@@ -168,49 +125,36 @@ export function applyPlacement(values, offset, x, y) {
   ];
 }
 
-// The world bounds of one shape: its x-y bounds under every placement (or none), z from its
-// bottom to bottom + height.
-export function shapeBounds(bounds, matrices, zmin, height) {
-  const out = {
-    min: [Infinity, Infinity, Math.min(zmin, zmin + height)],
-    max: [-Infinity, -Infinity, Math.max(zmin, zmin + height)],
-  };
-  if (!(bounds.minX <= bounds.maxX)) return null;
-  const corners = [
-    [bounds.minX, bounds.minY],
-    [bounds.maxX, bounds.minY],
-    [bounds.maxX, bounds.maxY],
-    [bounds.minX, bounds.maxY],
-  ];
-  const placements = matrices.length >= 6 ? Math.floor(matrices.length / 6) : 0;
-  const take = (x, y) => {
-    out.min[0] = Math.min(out.min[0], x);
-    out.min[1] = Math.min(out.min[1], y);
-    out.max[0] = Math.max(out.max[0], x);
-    out.max[1] = Math.max(out.max[1], y);
-  };
-  if (placements === 0) {
-    for (const [x, y] of corners) take(x, y);
-  } else {
-    for (let p = 0; p < placements; p += 1) {
-      for (const [x, y] of corners) take(...applyPlacement(matrices, 6 * p, x, y));
-    }
+// The placements of a shape: one 2x3 matrix (a, b, tx, d, e, ty) per six values, as 4x4 matrices in
+// column-major order that keep z unchanged.
+export function placementMatrices(values) {
+  const count = Math.floor(values.length / 6);
+  const out = new Float32Array(16 * count);
+  for (let p = 0; p < count; p += 1) {
+    const [a, b, tx, d, e, ty] = values.subarray(6 * p, 6 * p + 6);
+    out.set([a, d, 0, 0, b, e, 0, 0, 0, 0, 1, 0, tx, ty, 0, 1], 16 * p);
   }
   return out;
 }
 
-// The message content or its "data" part: the scene root, its buffers decoded, and the config.
-export function readMessage(message) {
-  const root = message && message.type === 'data' ? message.data : message;
-  if (!root || typeof root !== 'object') throw new Error('no scene data in the message');
-  const instances = (root.instances || []).map(decodeBuffer);
-  return { root, instances, config: (message && message.config) || {} };
+// Walks the tree of parts depth first (parents before children, children in order), calling
+// visit(node, parent, depth). Uses an explicit stack: scene trees can be deep.
+export function walkParts(root, visit) {
+  const stack = [[root, null, 0]];
+  while (stack.length) {
+    const [node, parent, depth] = stack.pop();
+    visit(node, parent, depth);
+    const children = Array.isArray(node.parts) ? node.parts : [];
+    for (let i = children.length - 1; i >= 0; i -= 1) stack.push([children[i], node, depth + 1]);
+  }
 }
 
-// Walks the tree of parts depth first, calling visit(node, parent, depth) on every node.
-export function walkParts(node, visit, parent = null, depth = 0) {
-  visit(node, parent, depth);
-  for (const child of node.parts || []) walkParts(child, visit, node, depth + 1);
+// The number of placements of a shape's "matrices" record without decoding it.
+export function placementCount(record) {
+  if (record == null) return 0;
+  if (Array.isArray(record)) return Math.floor(record.length / 6);
+  if (Array.isArray(record.shape)) return Math.floor(record.shape.reduce((a, b) => a * b, 1) / 6);
+  return Math.floor(decodeBuffer(record).length / 6);
 }
 
 // Counts of a scene: leaves, inner nodes, polygons drawn (each placement counted) and placements.
@@ -219,8 +163,7 @@ export function sceneCounts(root) {
   walkParts(root, (node) => {
     if (node.shape) {
       counts.parts += 1;
-      const matrices = node.shape.matrices;
-      const placements = matrices ? Math.floor(decodeBuffer(matrices).length / 6) : 0;
+      const placements = placementCount(node.shape.matrices);
       counts.placements += placements;
       counts.polygons += (node.shape.refs || []).length * Math.max(1, placements);
     } else {

@@ -51,7 +51,7 @@ def test_depthview_scenes_from_another_process_replace_each_other_on_the_page(se
     with ChromiumPage(server.info.page_url) as page:
         page.wait_for(
             "document.body.dataset.twLive === 'connected' && "
-            "document.body.dataset.twState === 'empty' && document.body.dataset.twScene === ''",
+            "document.body.dataset.twState === 'empty' && !document.body.dataset.twScene",
             timeout=60,
         )
 
