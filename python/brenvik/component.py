@@ -344,6 +344,9 @@ class Component:
         self.function_name: str | None = None
         self.ports = Ports()
         self.references: list[ComponentReference] = []
+        # Whether `references` names the cell's instances one by one in each_inst order (true
+        # for a wrapped or copied cell until a reference is added).
+        self._references_follow_instances = False
         self.routes: dict[str, Any] = {}
         _registry(base.layout)[base.cell_index] = self
 
@@ -389,6 +392,7 @@ class Component:
         for inst, inst_name in zip(kdb_cell.each_inst(), names, strict=True):
             child = registry[inst.cell_index]
             comp.references.append(ComponentReference(comp, inst, child, inst_name))
+        comp._references_follow_instances = True
         return comp
 
     @property
@@ -499,6 +503,7 @@ class Component:
         inst = self.kdb_cell.insert(kdb.DCellInstArray(child.cell_index, trans))
         ref = ComponentReference(self, inst, child, ref_name)
         self.references.append(ref)
+        self._references_follow_instances = False
         return ref
 
     def add_array(
@@ -530,6 +535,7 @@ class Component:
         inst = self.kdb_cell.insert(cia)
         ref = ComponentReference(self, inst, child, ref_name)
         self.references.append(ref)
+        self._references_follow_instances = False
         return ref
 
     # ------------------------------------------------------------------ ports
@@ -831,11 +837,12 @@ def _copy_whole_layout(source: Component, layout: kdb.Layout) -> Component:
     layout.assign(source.layout)
     below = set(source.hierarchy_cell_indices())
     registry = _registry(layout)
+    originals = _registry(source.layout)
     made = []  # held until the top holds them through its references
     for index in source.layout.each_cell_bottom_up():
         if index not in below:
             continue
-        original = Component.from_cell(source.layout.cell(index))
+        original = originals.get(index) or Component.from_cell(source.layout.cell(index))
         target = Component(base=TKCell(layout.cell(index)))
         made.append(target)
         target.settings = dict(original.settings)
@@ -844,11 +851,17 @@ def _copy_whole_layout(source: Component, layout: kdb.Layout) -> Component:
         target.routes = dict(original.routes)
         for port in original.ports:
             target.ports.add(port)
-        pairs = zip(_instances_with_references(original), target.kdb_cell.each_inst(), strict=True)
-        for (_, ref), inst in pairs:
+        if original._references_follow_instances:
+            names = [ref.name for ref in original.references]
+        else:
+            names = [
+                None if ref is None else ref.name for _, ref in _instances_with_references(original)
+            ]
+        for name, inst in zip(names, target.kdb_cell.each_inst(), strict=True):
             child = registry[inst.cell_index]
-            name = ref.name if ref is not None else target._ref_name(child, None)
+            name = name if name is not None else target._ref_name(child, None)
             target.references.append(ComponentReference(target, inst, child, name))
+        target._references_follow_instances = True
     return registry[source.cell_index]
 
 
