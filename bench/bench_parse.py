@@ -53,7 +53,7 @@ def _pdk_layers():
 
 
 def _read(path: Path):
-    import klayout.db as db
+    from klayout import db
 
     layout = db.Layout()
     layout.read(str(path))
@@ -108,15 +108,19 @@ def worker(path: Path, repeat: int) -> dict:
     result["read_s"] = _best(repeat, lambda: _read(path))
     # Both include reading the file, as the floor does.
     for label, tolerance in (("parse_s", None), ("parse_simplified_s", 0.01)):
-        result[label] = _best(repeat, lambda: ParseGDS(_read(path), layers,
-                                                       curve_tolerance=tolerance)
-                              .export_cells(combine=False))
+        result[label] = _best(
+            repeat,
+            lambda: ParseGDS(_read(path), layers, curve_tolerance=tolerance).export_cells(
+                combine=False
+            ),
+        )
     layout = _read(path)
     parser = ParseGDS(layout, layers, curve_tolerance=None)
     parser.export_cells(combine=False)
     result["polygons"] = len(parser.instances)
     result["points"] = sum(len(p) for p in parser.instances)
     for output, name in ((Output.CELL, "cell"), (Output.LAYER, "layer")):
+
         def export(output=output):
             parser.cell_combined = parser.layer_combined = False
             parser.parsed_cells = None
@@ -170,20 +174,26 @@ def run_size(size: int, seed: int, repeat: int) -> dict:
         generate_gds(size, path, seed)
     result = {"size": size, "file": path.name}
     for mode in ("time", "memory"):
-        out = subprocess.run([sys.executable, __file__, "--worker", mode, str(path),
-                              "--repeat", str(repeat)], check=True, capture_output=True, text=True)
+        out = subprocess.run(
+            [sys.executable, __file__, "--worker", mode, str(path), "--repeat", str(repeat)],
+            check=True,
+            capture_output=True,
+            text=True,
+        )
         result.update(json.loads(out.stdout))
     return result
 
 
 def table(results: list[dict]) -> str:
-    rows = ["| polygons | floor µs/poly | parse µs/poly | ratio | simplified µs/poly | ratio | "
-            "export cell/layer µs/poly | convert cell/layer µs/poly | convert µs/placement "
-            "cell/layer | peak parse/export/convert ÷ pool |",
-            "|---|---|---|---|---|---|---|---|---|---|"]
+    rows = [
+        "| polygons | floor µs/poly | parse µs/poly | ratio | simplified µs/poly | ratio | "
+        "export cell/layer µs/poly | convert cell/layer µs/poly | convert µs/placement "
+        "cell/layer | peak parse/export/convert ÷ pool |",
+        "|---|---|---|---|---|---|---|---|---|---|",
+    ]
     for r in results:
         n = r["polygons"]
-        us = lambda key: r[key] / n * 1e6  # noqa: E731
+        us = lambda key: r[key] / n * 1e6
         floor = r["floor_s"]
         rows.append(
             f"| {_label(r['size'])} | {us('floor_s'):.2f} | {us('parse_s'):.2f} | "
@@ -195,7 +205,8 @@ def table(results: list[dict]) -> str:
             f"{r['convert_layer_s'] / r['placements_layer'] * 1e6:.2f} | "
             f"{r['parse_peak_mib'] / r['pool_float32_mib']:.1f} / "
             f"{r['export_peak_mib'] / r['pool_float32_mib']:.1f} / "
-            f"{r['convert_peak_mib'] / r['pool_float32_mib']:.1f} |")
+            f"{r['convert_peak_mib'] / r['pool_float32_mib']:.1f} |"
+        )
     return "\n".join(rows)
 
 
@@ -216,13 +227,14 @@ def main() -> None:
     if args.large and 1_000_000 not in sizes:
         sizes.append(1_000_000)
     # The 1M layout is timed once: three repeats would take minutes.
-    results = [run_size(size, args.seed, 1 if size >= 1_000_000 else args.repeat)
-               for size in sizes]
+    results = [run_size(size, args.seed, 1 if size >= 1_000_000 else args.repeat) for size in sizes]
     RESULTS.mkdir(parents=True, exist_ok=True)
     (RESULTS / "bench_parse.json").write_text(json.dumps(results, indent=2))
     print(table(results))
-    print(f"\nratio: (read + parse) / (read + minimal hull loop); numbers in "
-          f"{RESULTS / 'bench_parse.json'}")
+    print(
+        f"\nratio: (read + parse) / (read + minimal hull loop); numbers in "
+        f"{RESULTS / 'bench_parse.json'}"
+    )
 
 
 if __name__ == "__main__":

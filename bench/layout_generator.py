@@ -16,7 +16,7 @@ import math
 import random
 from pathlib import Path
 
-import klayout.db as db
+from klayout import db
 
 LAYERS = [(1, 0), (41, 0), (45, 0), (47, 0), (44, 0)]
 SHAPES_PER_LEAF = 100
@@ -31,36 +31,66 @@ def _leaf_shapes(cell: db.Cell, layers: list[int], count: int, rng: random.Rando
             shapes.insert(db.Box(x, y, x + rng.randint(100, 5000), y + rng.randint(100, 5000)))
         elif kind < 0.7:
             n = rng.randint(5, 12)
-            points = [db.Point(x + int(rng.uniform(500, 3000) * math.cos(2 * math.pi * i / n)),
-                               y + int(rng.uniform(500, 3000) * math.sin(2 * math.pi * i / n)))
-                      for i in range(n)]
+            points = [
+                db.Point(
+                    x + int(rng.uniform(500, 3000) * math.cos(2 * math.pi * i / n)),
+                    y + int(rng.uniform(500, 3000) * math.sin(2 * math.pi * i / n)),
+                )
+                for i in range(n)
+            ]
             shapes.insert(db.Polygon(points))
         elif kind < 0.8:
             # Curved: a circle, or a ring (a polygon with a hole), of 64 to 128 points.
             n = rng.randint(64, 128)
             radius = rng.randint(2000, 20000)
-            outer = [db.Point(x + round(radius * math.cos(2 * math.pi * i / n)),
-                              y + round(radius * math.sin(2 * math.pi * i / n))) for i in range(n)]
+            outer = [
+                db.Point(
+                    x + round(radius * math.cos(2 * math.pi * i / n)),
+                    y + round(radius * math.sin(2 * math.pi * i / n)),
+                )
+                for i in range(n)
+            ]
             polygon = db.Polygon(outer)
             if rng.random() < 0.5:
-                polygon.insert_hole([db.Point(x + round(radius / 2 * math.cos(2 * math.pi * i / n)),
-                                              y + round(radius / 2 * math.sin(2 * math.pi * i / n)))
-                                     for i in range(n)])
+                polygon.insert_hole(
+                    [
+                        db.Point(
+                            x + round(radius / 2 * math.cos(2 * math.pi * i / n)),
+                            y + round(radius / 2 * math.sin(2 * math.pi * i / n)),
+                        )
+                        for i in range(n)
+                    ]
+                )
             shapes.insert(polygon)
         else:
-            points = [db.Point(x, y), db.Point(x + rng.randint(1000, 9000), y),
-                      db.Point(x + rng.randint(1000, 9000), y + rng.randint(1000, 9000))]
+            points = [
+                db.Point(x, y),
+                db.Point(x + rng.randint(1000, 9000), y),
+                db.Point(x + rng.randint(1000, 9000), y + rng.randint(1000, 9000)),
+            ]
             shapes.insert(db.Path(points, 2 * rng.randint(50, 500)))
     if rng.random() < 0.2:
         cell.shapes(layers[0]).insert(db.Text("label", db.Trans(1000, 1000)))
 
 
 def _place(parent: db.Cell, child: db.Cell, rng: random.Random, pitch: int) -> None:
-    trans = db.Trans(rng.randrange(4), rng.random() < 0.5, rng.randint(-pitch, pitch) * 10,
-                     rng.randint(-pitch, pitch) * 10)
+    trans = db.Trans(
+        rng.randrange(4),
+        rng.random() < 0.5,
+        rng.randint(-pitch, pitch) * 10,
+        rng.randint(-pitch, pitch) * 10,
+    )
     if rng.random() < 0.35:
-        parent.insert(db.CellInstArray(child.cell_index(), trans, db.Vector(pitch, 0),
-                                       db.Vector(0, pitch), rng.randint(1, 4), rng.randint(1, 3)))
+        parent.insert(
+            db.CellInstArray(
+                child.cell_index(),
+                trans,
+                db.Vector(pitch, 0),
+                db.Vector(0, pitch),
+                rng.randint(1, 4),
+                rng.randint(1, 3),
+            )
+        )
     else:
         parent.insert(db.CellInstArray(child.cell_index(), trans))
 

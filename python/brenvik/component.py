@@ -20,6 +20,7 @@ import tesselink
 from tesselink.kcell import TKCell
 from tesselink.layer import LayerEnum
 
+from brenvik.limits import limit_from_environment
 from brenvik.serialize import clean_value
 
 #: Name of the KLayout meta info entry that carries a component's metadata in a GDS file.
@@ -660,16 +661,7 @@ def max_instances() -> int:
     """The most instances (arrays count once) that wrapping a hierarchy may meet: each becomes
     a Python reference object. `MAX_INSTANCES`, or the whole number in the environment variable
     named by `MAX_INSTANCES_VARIABLE`."""
-    text = os.environ.get(MAX_INSTANCES_VARIABLE, "").strip()
-    if not text:
-        return MAX_INSTANCES
-    try:
-        value = int(text.replace("_", ""))
-    except ValueError:
-        value = -1
-    if value < 0:
-        raise ValueError(f"{MAX_INSTANCES_VARIABLE} must be a whole number >= 0, not {text!r}")
-    return value
+    return limit_from_environment(MAX_INSTANCES_VARIABLE, MAX_INSTANCES)
 
 
 def _refuse_too_many_instances(top: kdb.Cell, cells: set[int]) -> None:
@@ -845,12 +837,7 @@ def _copy_whole_layout(source: Component, layout: kdb.Layout) -> Component:
         original = originals.get(index) or Component.from_cell(source.layout.cell(index))
         target = Component(base=TKCell(layout.cell(index)))
         made.append(target)
-        target.settings = dict(original.settings)
-        target.info = dict(original.info)
-        target.function_name = original.function_name
-        target.routes = dict(original.routes)
-        for port in original.ports:
-            target.ports.add(port)
+        _copy_description(original, target)
         if original._references_follow_instances:
             names = [ref.name for ref in original.references]
         else:
@@ -895,18 +882,23 @@ def _copy_component(source: Component, layout: kdb.Layout, memo: dict[int, Compo
     return memo[source.cell_index]
 
 
-def _copy_cell(source: Component, layout: kdb.Layout) -> Component:
-    """A new component in ``layout`` with ``source``'s name, shapes, ports and settings, and no
-    instances yet."""
-    src_layout = source.layout
-    src_cell = source.kdb_cell
-    target = Component(base=TKCell.create(layout, src_cell.name))
+def _copy_description(source: Component, target: Component) -> None:
+    """`source`'s settings, info, function name, routes and ports, copied onto `target`."""
     target.settings = dict(source.settings)
     target.info = dict(source.info)
     target.function_name = source.function_name
     target.routes = dict(source.routes)
     for port in source.ports:
         target.ports.add(port)
+
+
+def _copy_cell(source: Component, layout: kdb.Layout) -> Component:
+    """A new component in ``layout`` with ``source``'s name, shapes, ports and settings, and no
+    instances yet."""
+    src_layout = source.layout
+    src_cell = source.kdb_cell
+    target = Component(base=TKCell.create(layout, src_cell.name))
+    _copy_description(source, target)
     scale = src_layout.dbu / layout.dbu
     for li in src_layout.layer_indexes():
         shapes = src_cell.shapes(li)

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import os
 import re
 from collections.abc import Iterator, Mapping
 from dataclasses import dataclass, field
@@ -13,6 +12,7 @@ from tesselink.layer import LayerEnum
 from tesselink.layout import KCLayout
 
 from brenvik.component import layer_index, layer_tuple
+from brenvik.limits import limit_from_environment
 
 if TYPE_CHECKING:
     from brenvik.component import Component
@@ -250,16 +250,7 @@ class LayerStack:
 def max_flat_shapes() -> int:
     """The most shapes that computing one derived layer may flatten: `MAX_FLAT_SHAPES`, or the
     whole number in the environment variable named by `MAX_FLAT_SHAPES_VARIABLE`."""
-    text = os.environ.get(MAX_FLAT_SHAPES_VARIABLE, "").strip()
-    if not text:
-        return MAX_FLAT_SHAPES
-    try:
-        value = int(text.replace("_", ""))
-    except ValueError:
-        value = -1
-    if value < 0:
-        raise ValueError(f"{MAX_FLAT_SHAPES_VARIABLE} must be a whole number >= 0, not {text!r}")
-    return value
+    return limit_from_environment(MAX_FLAT_SHAPES_VARIABLE, MAX_FLAT_SHAPES)
 
 
 @dataclass(frozen=True)

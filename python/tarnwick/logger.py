@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import logging
 
-__all__ = ["HostLogger", "get_logger", "LOGGER_NAME"]
+__all__ = ["LOGGER_NAME", "HostLogger", "get_logger"]
 
 LOGGER_NAME = "tarnwick"
 

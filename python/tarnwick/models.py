@@ -10,11 +10,11 @@ from pydantic import BaseModel
 from tarnwick.files import write_text
 
 __all__ = [
-    "FactoryStatus",
+    "DepthviewMessage",
     "FactoryRecord",
+    "FactoryStatus",
     "ReloadFactoriesMessage",
     "ReloadLayoutMessage",
-    "DepthviewMessage",
 ]
 
 FactoryStatus = Literal["BUSY", "SUCCESS", "ERROR", "UNKNOWN"]

@@ -11,12 +11,12 @@ import os
 from pathlib import Path
 
 __all__ = [
+    "configure",
     "get_build_dir",
     "get_gds_dir",
     "get_log_dir",
-    "get_max_placements",
     "get_max_message_bytes",
-    "configure",
+    "get_max_placements",
     "reset",
 ]
 

@@ -59,6 +59,13 @@ out vec4 colour;
 void main() { colour = uColor; }
 `;
 
+// The colour each vertex computed, unchanged.
+const VERTEX_COLOUR_FRAGMENT = `${HEADER}
+in vec4 vColor;
+out vec4 colour;
+void main() { colour = vColor; }
+`;
+
 export const CAPS = {
   vertex: `${MULTI_HEADER}${PLACEMENT}
 uniform float uZ;
@@ -100,11 +107,7 @@ void main() {
   vColor = vec4(shaded(uColor.rgb, uWallShade.x + uWallShade.y * facing), uColor.a);
 }
 `,
-  fragment: `${HEADER}
-in vec4 vColor;
-out vec4 colour;
-void main() { colour = vColor; }
-`,
+  fragment: VERTEX_COLOUR_FRAGMENT,
 };
 
 export const DOTS = {
@@ -185,11 +188,7 @@ void main() {
   vColor = vec4(colour.rgb, uOpacity);
 }
 `,
-  fragment: `${HEADER}
-in vec4 vColor;
-out vec4 colour;
-void main() { colour = vColor; }
-`,
+  fragment: VERTEX_COLOUR_FRAGMENT,
 };
 
 // Plain coloured lines with their own vertices: axes, grid, the picked outline, measurements.
@@ -205,11 +204,7 @@ void main() {
   gl_PointSize = 7.0;
 }
 `,
-  fragment: `${HEADER}
-in vec4 vColor;
-out vec4 colour;
-void main() { colour = vColor; }
-`,
+  fragment: VERTEX_COLOUR_FRAGMENT,
 };
 
 // One dot per node of the culling tree that is a few pixels on screen (see planner.js), in the
@@ -246,9 +241,5 @@ void main() {
   vColor = vec4(colour.rgb, uOpacity * clamp(2.0 * covered, 0.25, 1.0));
 }
 `,
-  fragment: `${HEADER}
-in vec4 vColor;
-out vec4 colour;
-void main() { colour = vColor; }
-`,
+  fragment: VERTEX_COLOUR_FRAGMENT,
 };

@@ -18,7 +18,7 @@ import traceback
 
 from tarnwick.cli.failures import describe
 
-__all__ = ["main", "COMMANDS"]
+__all__ = ["COMMANDS", "main"]
 
 COMMANDS = ("view", "build", "freeze", "pdk", "status", "serve", "watch")
 

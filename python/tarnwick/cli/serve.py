@@ -14,12 +14,11 @@ import argparse
 import sys
 import threading
 
+from tarnwick.cli.arguments import finite
+
 
 def _megabytes(text: str) -> int:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    value = finite(text)
     if not value > 0:
         raise argparse.ArgumentTypeError("must be positive")
     return int(value * 1024 * 1024)

@@ -8,11 +8,12 @@ and the scene's counts.
 from __future__ import annotations
 
 import argparse
-import math
 import os
 import sys
 import time
 from pathlib import Path
+
+from tarnwick.cli.arguments import add_scene_options
 
 _GDS_SUFFIXES = (".gds", ".gds2", ".gdsii", ".oas")
 _STAGES = ("read", "parse", "convert", "encode")
@@ -22,29 +23,6 @@ _STAGE_TEXT = {
     "convert": "converting",
     "encode": "encoding and sending",
 }
-
-
-def _finite(text: str) -> float:
-    """A finite number: nan, inf and values too large for a float (1e309) are refused."""
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not math.isfinite(value):
-        raise argparse.ArgumentTypeError(f"must be a finite number, not {text!r}")
-    return value
-
-
-def _tolerance(text: str) -> float | None:
-    if text.strip().lower() in ("none", "off"):
-        return None
-    try:
-        value = _finite(text)
-    except argparse.ArgumentTypeError as error:
-        raise argparse.ArgumentTypeError(f"{error} (or 'none')") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError("must not be negative")
-    return value
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -60,27 +38,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         metavar="NAME_OR_GDS",
         help="a cell of the active PDK or a GDS file (default: demo_chip)",
     )
-    parser.add_argument(
-        "--by", choices=("cell", "layer"), default="layer", help="group the scene (default: layer)"
-    )
-    parser.add_argument(
-        "--z-scale", type=_finite, default=1.0, metavar="Z", help="factor on all heights (1.0)"
-    )
-    parser.add_argument(
-        "--curve-tolerance",
-        type=_tolerance,
-        default=0.01,
-        metavar="T",
-        help="polygon simplification tolerance in µm, or 'none' to keep every point (0.01)",
-    )
-    parser.add_argument(
-        "--exclude",
-        nargs="+",
-        action="extend",
-        default=None,
-        metavar="PATTERN",
-        help="leave out layers whose name matches a shell pattern (case-insensitive)",
-    )
+    add_scene_options(parser)
     parser.add_argument(
         "-o",
         "--output",

@@ -16,38 +16,26 @@ import subprocess
 import sys
 from pathlib import Path
 
+from tarnwick.cli.arguments import add_scene_options, finite
+
 _STOP_GRACE = 5.0  # seconds a running scene process gets to end after a stop
 
 
 def _interval(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    value = finite(text)
     if not 0.05 <= value <= 60:
         raise argparse.ArgumentTypeError("must be between 0.05 and 60 seconds")
     return value
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
-    from tarnwick.cli.view import _tolerance
-
     parser = subparsers.add_parser(
         "watch",
         help="send a GDS file or PDK cell to the live viewer whenever it changes",
         description=__doc__.splitlines()[0],
     )
     parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
-    parser.add_argument("--by", choices=("cell", "layer"), default="layer", help="group the scene")
-    parser.add_argument(
-        "--z-scale", type=float, default=1.0, metavar="Z", help="factor on all heights"
-    )
-    parser.add_argument(
-        "--curve-tolerance", type=_tolerance, default=0.01, metavar="T", help="as for view"
-    )
-    parser.add_argument(
-        "--exclude", nargs="+", action="extend", default=None, metavar="PATTERN", help="as for view"
-    )
+    add_scene_options(parser)
     parser.add_argument(
         "--interval",
         type=_interval,

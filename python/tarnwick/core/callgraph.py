@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from tarnwick.models import FactoryRecord
 
-__all__ = ["get_static_records", "register_static_record", "clear_static_records"]
+__all__ = ["clear_static_records", "get_static_records", "register_static_record"]
 
 _registered: dict[str, FactoryRecord] = {}
 

@@ -17,14 +17,14 @@ from collections.abc import Callable
 from typing import Any
 
 __all__ = [
-    "HISTORY_LIMIT",
     "HISTORY_BYTES",
-    "send_message",
-    "messages",
+    "HISTORY_LIMIT",
     "clear_messages",
+    "last_delivery",
+    "messages",
+    "send_message",
     "subscribe",
     "unsubscribe",
-    "last_delivery",
 ]
 
 HISTORY_LIMIT = 16
@@ -58,7 +58,7 @@ def _deliver(message: Any) -> None:
         from tarnwick.live.delivery import deliver
 
         _last_delivery = deliver(message)
-    except Exception as error:  # the caller's work is done: never fail it over the viewer
+    except Exception as error:  # noqa: BLE001 (the caller's work is done: never fail it over the viewer)
         from tarnwick.logger import get_logger
 
         get_logger().warning(
@@ -71,7 +71,7 @@ def send_message(message: Any) -> None:
     """Deliver `message` to the user interface."""
     _remember(message)
     _deliver(message)
-    for subscriber in list(_subscribers):
+    for subscriber in _subscribers:
         subscriber(message)
 
 

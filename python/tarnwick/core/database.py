@@ -19,16 +19,16 @@ from tarnwick.models import FactoryRecord
 
 __all__ = [
     "DATABASE_FILE_NAME",
-    "get_database_path",
-    "use_database",
-    "reset_database",
-    "set_factories_status_by_names",
-    "get_factories_by_name",
+    "add_factories",
+    "current_run",
     "get_all_factories",
     "get_busy_runs",
-    "current_run",
-    "add_factories",
+    "get_database_path",
+    "get_factories_by_name",
+    "reset_database",
+    "set_factories_status_by_names",
     "sync_from_kcl",
+    "use_database",
 ]
 
 DATABASE_FILE_NAME = "factories.db"

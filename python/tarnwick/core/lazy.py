@@ -17,7 +17,7 @@ class LazyObject:
     resolve the target and then act on it, so the proxy behaves as the target from then on.
     """
 
-    __slots__ = ("_lazy_module", "_lazy_attribute", "_lazy_target")
+    __slots__ = ("_lazy_attribute", "_lazy_module", "_lazy_target")
 
     def __init__(self, module: str, attribute: str | None = None) -> None:
         object.__setattr__(self, "_lazy_module", module)
@@ -60,7 +60,7 @@ class LazyObject:
     def __len__(self) -> int:
         return len(self._lazy_resolve())
 
-    def __eq__(self, other: Any) -> bool:
+    def __eq__(self, other: object) -> bool:
         return self._lazy_resolve() == resolve(other)
 
     def __hash__(self) -> int:

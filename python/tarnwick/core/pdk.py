@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from typing import Any
 
-__all__ = ["get_pdk", "set_pdk", "reset_pdk"]
+__all__ = ["get_pdk", "reset_pdk", "set_pdk"]
 
 
 def get_pdk() -> Any:

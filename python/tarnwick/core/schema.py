@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from typing import Any
 
-__all__ = ["get_netlist_schema", "NETLIST_SCHEMA_DIALECT"]
+__all__ = ["NETLIST_SCHEMA_DIALECT", "get_netlist_schema"]
 
 NETLIST_SCHEMA_DIALECT = "https://json-schema.org/draft/2020-12/schema"
 

@@ -9,4 +9,4 @@ __all__ = ["none"]
 
 def none(value: Any) -> None:
     """JSON fallback hook: a value without a JSON form is written as null."""
-    return None
+    return

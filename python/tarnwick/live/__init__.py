@@ -9,7 +9,7 @@ browser pages open on it.
 - :mod:`tarnwick.live.watch`: change detection for ``tarnwick watch``.
 """
 
-__all__ = ["DEFAULT_HOST", "DEFAULT_PORT", "DEFAULT_MAX_MESSAGE_BYTES"]
+__all__ = ["DEFAULT_HOST", "DEFAULT_MAX_MESSAGE_BYTES", "DEFAULT_PORT"]
 
 DEFAULT_HOST = "127.0.0.1"
 DEFAULT_PORT = 8731

@@ -17,7 +17,7 @@ from urllib.parse import urlsplit
 from tarnwick.live.security import TOKEN_HEADER
 from tarnwick.live.server_file import ServerFileError, read_server_file, server_file_path
 
-__all__ = ["Delivery", "deliver", "find_server", "TIMEOUT"]
+__all__ = ["TIMEOUT", "Delivery", "deliver", "find_server"]
 
 TIMEOUT = 60.0  # seconds for one socket operation; a server stuck longer is reported as failing
 _notice_given = False

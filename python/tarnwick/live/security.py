@@ -17,9 +17,9 @@ import ipaddress
 
 __all__ = [
     "TOKEN_HEADER",
-    "is_loopback",
-    "host_name",
     "host_allowed",
+    "host_name",
+    "is_loopback",
     "origin_allowed",
     "token_matches",
 ]

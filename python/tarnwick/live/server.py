@@ -15,6 +15,7 @@ Nothing else is served: the page is one self-contained HTML file, so there is no
 from __future__ import annotations
 
 import asyncio
+import contextlib
 import os
 import secrets
 import signal
@@ -39,11 +40,11 @@ from tarnwick.models import DepthviewMessage, ReloadFactoriesMessage, ReloadLayo
 
 __all__ = [
     "DEFAULT_HOST",
-    "DEFAULT_PORT",
     "DEFAULT_MAX_MESSAGE_BYTES",
+    "DEFAULT_PORT",
     "MESSAGE_TYPES",
-    "LiveServerError",
     "LiveServer",
+    "LiveServerError",
     "serve",
 ]
 
@@ -283,6 +284,19 @@ def _claim_server_file(info: ServerInfo, log: Callable[[str], None]) -> None:
     raise LiveServerError(f"cannot claim {path}: another server keeps writing it")
 
 
+@contextlib.contextmanager
+def _stop_on_signals(stop: asyncio.Event):
+    """SIGINT and SIGTERM set `stop` while the block runs."""
+    loop = asyncio.get_running_loop()
+    for number in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(number, stop.set)
+    try:
+        yield
+    finally:
+        for number in (signal.SIGINT, signal.SIGTERM):
+            loop.remove_signal_handler(number)
+
+
 async def _run(
     host: str,
     port: int,
@@ -293,63 +307,45 @@ async def _run(
     log: Callable[[str], None],
 ) -> None:
     stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, stop.set)
-    try:
-        await _serve_until(stop, host, port, page_html, max_message_bytes, on_ready, log)
-    finally:
-        for number in (signal.SIGINT, signal.SIGTERM):
-            loop.remove_signal_handler(number)
-
-
-async def _serve_until(
-    stop: asyncio.Event,
-    host: str,
-    port: int,
-    page_html: str,
-    max_message_bytes: int,
-    on_ready: Callable[[ServerInfo], None] | None,
-    log: Callable[[str], None],
-) -> None:
-    path = server_file_path()
-    _refuse_if_running(path)  # before taking the port, which may be that server's
-    token = secrets.token_urlsafe(32)  # new for every start; gone with the server file
-    state = LiveServer(
-        token=token,
-        page_html=page_html,
-        bound_host=host,
-        max_message_bytes=max_message_bytes,
-        log=log,
-    )
-    runner = web.AppRunner(state.application(), handle_signals=False, access_log=None)
-    await runner.setup()
-    info = None
-    try:
-        site = web.TCPSite(runner, host, port)
-        try:
-            await site.start()
-        except OSError as error:
-            raise LiveServerError(
-                f"cannot listen on {host}:{port}: {error.strerror or error} "
-                "(choose another port with --port)"
-            ) from None
-        bound_port = runner.addresses[0][1]
-        info = ServerInfo(
-            url=f"http://{_connect_host(host)}:{bound_port}",
+    with _stop_on_signals(stop):  # from the start, so a signal always ends in cleanup
+        path = server_file_path()
+        _refuse_if_running(path)  # before taking the port, which may be that server's
+        token = secrets.token_urlsafe(32)  # new for every start; gone with the server file
+        state = LiveServer(
             token=token,
-            pid=os.getpid(),
+            page_html=page_html,
+            bound_host=host,
             max_message_bytes=max_message_bytes,
+            log=log,
         )
-        _claim_server_file(info, log)
-        if on_ready is not None:
-            on_ready(info)
-        await stop.wait()
-        log("stopping")
-    finally:
-        if info is not None:
-            remove_server_file(info, path)
-        await runner.cleanup()
+        runner = web.AppRunner(state.application(), handle_signals=False, access_log=None)
+        await runner.setup()
+        info = None
+        try:
+            site = web.TCPSite(runner, host, port)
+            try:
+                await site.start()
+            except OSError as error:
+                raise LiveServerError(
+                    f"cannot listen on {host}:{port}: {error.strerror or error} "
+                    "(choose another port with --port)"
+                ) from None
+            bound_port = runner.addresses[0][1]
+            info = ServerInfo(
+                url=f"http://{_connect_host(host)}:{bound_port}",
+                token=token,
+                pid=os.getpid(),
+                max_message_bytes=max_message_bytes,
+            )
+            _claim_server_file(info, log)
+            if on_ready is not None:
+                on_ready(info)
+            await stop.wait()
+            log("stopping")
+        finally:
+            if info is not None:
+                remove_server_file(info, path)
+            await runner.cleanup()
 
 
 def serve(

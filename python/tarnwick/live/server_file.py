@@ -23,10 +23,10 @@ __all__ = [
     "SERVER_FILE_VARIABLE",
     "ServerFileError",
     "ServerInfo",
-    "server_file_path",
     "read_server_file",
-    "write_server_file",
     "remove_server_file",
+    "server_file_path",
+    "write_server_file",
 ]
 
 SERVER_FILE_VARIABLE = "TARNWICK_SERVER_FILE"

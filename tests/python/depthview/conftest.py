@@ -12,7 +12,6 @@ import pytest
 from klayout import db
 
 from tarnwick.core import communication
-
 from tarnwick.core.depthview import PdkLayer
 
 WG = (1, 0)

@@ -4,6 +4,7 @@ crash or a hang."""
 
 from __future__ import annotations
 
+import itertools
 import re
 import tempfile
 
@@ -22,7 +23,7 @@ def chain(levels: int, copies: int = 1) -> kdb.Layout:
     layout = kdb.Layout()
     cells = [layout.create_cell(f"c{k}") for k in range(levels)]
     cells[-1].shapes(layout.layer(1, 0)).insert(kdb.Box(0, 0, 100, 100))
-    for parent, child in zip(cells, cells[1:]):
+    for parent, child in itertools.pairwise(cells):
         for copy in range(copies):
             parent.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans(0, False, 10 * copy, 7)))
     return layout

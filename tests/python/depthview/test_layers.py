@@ -22,7 +22,7 @@ def two_level(layers):
 
 
 def test_pruned_trees_per_layer(layers):
-    ly, parser = two_level(layers)
+    _ly, parser = two_level(layers)
     parsed = parser.export_layers(combine=False)
     assert parser.parsed_layers is parsed and not parser.layer_combined
     assert parsed.instances is parser.instances and parsed.layer_map is parser.layer_map

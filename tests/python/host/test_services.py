@@ -9,12 +9,12 @@ import sys
 
 import orjson
 import pytest
-
-from tarnwick import settings
-from tarnwick.core import communication, database, schema, shared
 from tarnwick.core.lazy import LazyObject, lazy_import, resolve
 from tarnwick.logger import get_logger
 from tarnwick.models import DepthviewMessage, FactoryRecord, ReloadLayoutMessage
+
+from tarnwick import settings
+from tarnwick.core import communication, database, schema, shared
 
 
 def test_lazy_import_loads_on_first_use_and_then_behaves_as_the_target(tmp_path, monkeypatch):

@@ -11,9 +11,9 @@ import threading
 import pytest
 from tarnwick.live import delivery
 from tarnwick.live.server_file import ServerInfo, write_server_file
+from tarnwick.models import DepthviewMessage, ReloadFactoriesMessage, ReloadLayoutMessage
 
 from tarnwick.core import communication
-from tarnwick.models import DepthviewMessage, ReloadFactoriesMessage, ReloadLayoutMessage
 
 from .conftest import page_frames
 

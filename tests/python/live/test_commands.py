@@ -11,9 +11,8 @@ import sys
 import pytest
 from brenvik import Component
 from tarnwick.cli import main
-from tarnwick.live.watch import FileWatch, cell_source_files, wait_for_change
-
 from tarnwick.core.pdk import get_pdk
+from tarnwick.live.watch import FileWatch, cell_source_files, wait_for_change
 
 from .conftest import environment, page_frames, server_status, wait_until
 
