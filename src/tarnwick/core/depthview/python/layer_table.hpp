@@ -44,8 +44,8 @@ class LayerTable final : public write::LayerLookup {
 
   // What the records show of a layer.
   struct Values {
-    nb::object name;   // get_name of the spec (text)
-    nb::object color;  // get_color of the spec, as it is
+    nb::object name;   // the layer's get_name() (text)
+    nb::object color;  // the layer's get_color(), as it is
     nb::object loc;    // ((0, 0, bottom), (0, 0, 0, 1))
     nb::object height;
   };
