@@ -20,6 +20,7 @@ import tesselink
 from tesselink.kcell import TKCell
 from tesselink.layer import LayerEnum
 
+from brenvik.hierarchy import cells_above, cells_below
 from brenvik.limits import limit_from_environment
 from brenvik.serialize import clean_value
 
@@ -363,7 +364,7 @@ class Component:
         existing = registry.get(kdb_cell.cell_index())
         if existing is not None:
             return existing
-        below = {kdb_cell.cell_index(), *kdb_cell.called_cells()}
+        below = {kdb_cell.cell_index(), *cells_below(kdb_cell)}
         _refuse_too_many_instances(kdb_cell, below)
         wrapped = []  # held until the top holds them through its references
         for index in layout.each_cell_bottom_up():
@@ -425,7 +426,7 @@ class Component:
 
     def hierarchy_cell_indices(self) -> list[int]:
         """This cell followed by every cell below it."""
-        return [self.cell_index, *sorted(self.kdb_cell.called_cells())]
+        return [self.cell_index, *sorted(cells_below(self.kdb_cell))]
 
     # ------------------------------------------------------------------ geometry
     def add_polygon(self, points: Iterable[Sequence[float]], layer: LayerSpec) -> kdb.Shape:
@@ -470,8 +471,8 @@ class Component:
     def _check_no_cycle(self, component: Component) -> None:
         if component.layout is not self.layout:
             return
-        if component.cell_index == self.cell_index or component.cell_index in set(
-            self.kdb_cell.caller_cells()
+        if component.cell_index == self.cell_index or component.cell_index in cells_above(
+            self.kdb_cell
         ):
             raise ValueError(f"placing {component.name!r} in {self.name!r} makes a cycle")
 

@@ -12,6 +12,7 @@ from tesselink.layer import LayerEnum
 from tesselink.layout import KCLayout
 
 from brenvik.component import layer_index, layer_tuple
+from brenvik.hierarchy import cells_below
 from brenvik.limits import limit_from_environment
 
 if TYPE_CHECKING:
@@ -274,7 +275,7 @@ def _flat_layers(top: kdb.Cell, layers: set[int]) -> dict[int, _FlatLayer]:
     parents' instances of the parent's multiplicity times the instance's element count, so an
     array of any size costs one step and nothing is expanded."""
     layout = top.layout()
-    multiplicity = dict.fromkeys([top.cell_index(), *top.called_cells()], 0)
+    multiplicity = dict.fromkeys([top.cell_index(), *cells_below(top)], 0)
     multiplicity[top.cell_index()] = 1
     shapes: dict[int, int] = {}
     area: dict[int, int] = {}
