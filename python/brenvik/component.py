@@ -620,7 +620,8 @@ class Component:
             raise FileNotFoundError(f"directory {path.parent} does not exist")
         layout = self.layout
         registry = _registry(layout)
-        for index in self.hierarchy_cell_indices():
+        cells = self.hierarchy_cell_indices()
+        for index in cells:
             cell = layout.cell(index)
             cell.remove_meta_info(META_KEY)
             owner = registry.get(index)
@@ -631,7 +632,11 @@ class Component:
                 )
         options = kdb.SaveLayoutOptions()
         options.format = "GDS2"
-        options.select_cell(self.cell_index)
+        # Cell by cell: KLayout's own selection of a cell with its hierarchy recurses once per
+        # level and overflows the native stack on very deep hierarchies.
+        options.clear_cells()
+        for index in cells:
+            options.add_this_cell(index)
         options.write_context_info = bool(with_metadata)
         options.gds2_write_timestamps = False
         _write_whole_file(path, lambda temporary: layout.write(temporary, options))
