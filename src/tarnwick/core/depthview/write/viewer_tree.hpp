@@ -70,14 +70,16 @@ struct ViewerTree {
   }
 };
 
-// A scene whose text would take more bytes than allowed.
+// A scene whose text would take more bytes than allowed. `bytes` is the count when the walk
+// stopped, just past the limit, not the whole scene's size.
 struct SceneTooLarge : std::length_error {
   SceneTooLarge(std::uint64_t bytes, std::uint64_t limit)
-      : std::length_error("the scene's text would take about " + std::to_string(bytes >> 20) +
-                          " MiB in its node names and ids alone, more than the limit of " +
-                          std::to_string(limit >> 20) +
-                          " MiB; set TARNWICK_MAX_MESSAGE_BYTES to a higher number to show it "
-                          "anyway"),
+      : std::length_error("the scene's node names and ids alone would take more than the "
+                          "limit of " +
+                          (limit >= (1u << 20) ? std::to_string(limit >> 20) + " MiB"
+                                               : std::to_string(limit) + " bytes") +
+                          " of text; set TARNWICK_MAX_MESSAGE_BYTES to a higher number to "
+                          "show it anyway"),
         bytes(bytes),
         limit(limit) {}
   std::uint64_t bytes, limit;
