@@ -9,6 +9,7 @@ so the page opens from a ``file://`` URL with no network.
 from __future__ import annotations
 
 import html
+import json
 import os
 from importlib import resources
 from pathlib import Path
@@ -64,8 +65,11 @@ def _script_safe(text: str) -> str:
     return text.replace("</", "<\\/").replace("<!--", "<\\u0021--")
 
 
-def page_html(content: str, title: str = "tarnwick 3D view", dist: Path | None = None) -> str:
-    """The HTML page that shows the depthview message `content` (its JSON text)."""
+def page_html(
+    content: str, title: str = "tarnwick 3D view", dist: Path | None = None, notice: str = ""
+) -> str:
+    """The HTML page that shows the depthview message `content` (its JSON text), with `notice`
+    (plain text, lines apart) in a banner when it is not empty."""
     template, script = _read_bundle(dist or viewer_dist())
     # Each marker is filled once; the scene goes in last, so that nothing in the scene text is
     # ever taken for a marker (the bundle holds no "<!--" at all: the build checks that).
@@ -79,13 +83,27 @@ def page_html(content: str, title: str = "tarnwick 3D view", dist: Path | None =
     before_script, _, after_script = template.partition(_SCRIPT)
     template = before_script + script + after_script
     before_scene, _, after_scene = template.partition(_SCENE)
+    if notice:
+        # Its own data element after the scene's, read by the page's notice banner.
+        end = after_scene.index("</script>") + len("</script>")
+        element = (
+            '\n<script id="tarnwick-notice" type="application/json">'
+            + _script_safe(json.dumps(notice))
+            + "</script>"
+        )
+        after_scene = after_scene[:end] + element + after_scene[end:]
     return "".join([before_scene, _script_safe(content), after_scene])
 
 
 def write_page(
-    content: str, path: str | Path, title: str = "tarnwick 3D view", dist: Path | None = None
+    content: str,
+    path: str | Path,
+    title: str = "tarnwick 3D view",
+    dist: Path | None = None,
+    notice: str = "",
 ) -> Path:
-    """Write the page for `content` to `path` (UTF-8) and return the path."""
+    """Write the page for `content` to `path` (UTF-8) and return the path. `notice`, when not
+    empty, shows in a banner over the view (the layers the scene does not draw)."""
     path = Path(path)
-    write_whole_file(path, page_html(content, title, dist))  # complete, or no file at all
+    write_whole_file(path, page_html(content, title, dist, notice))  # complete, or no file at all
     return path

@@ -15,6 +15,7 @@ import { element, micrometres } from './dom.js';
 import { Viewer } from './viewer.js';
 import STYLE from './style.css';
 import './live.js';
+import './notice.js';
 
 const EVENT_LIMIT = 50;
 let viewer = null;

@@ -20,7 +20,7 @@ from tarnwick.cli.failures import describe
 
 __all__ = ["COMMANDS", "main"]
 
-COMMANDS = ("view", "build", "freeze", "pdk", "status", "serve", "watch")
+COMMANDS = ("view", "build", "freeze", "pdk", "status", "serve", "watch", "tech")
 
 #: Exit status of a failed command, and of an interrupted one (as a shell reports SIGINT).
 FAILED, INTERRUPTED = 1, 130

@@ -14,6 +14,7 @@ import time
 from pathlib import Path
 
 from tarnwick.cli.arguments import add_scene_options
+from tarnwick.cli.tech import add_technology_options
 
 _GDS_SUFFIXES = (".gds", ".gds2", ".gdsii", ".oas")
 _STAGES = ("read", "parse", "convert", "encode")
@@ -39,6 +40,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         help="a cell of the active PDK or a GDS file (default: demo_chip)",
     )
     add_scene_options(parser)
+    add_technology_options(parser)
     parser.add_argument(
         "-o",
         "--output",
@@ -89,11 +91,18 @@ class _Progress:
 
 
 def run(args: argparse.Namespace) -> int:
+    from tarnwick.cli.tech import BAD_INPUT, chosen_technology, notice, print_notice
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
+    from tarnwick.technology import TechnologyError
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target
+    try:
+        technology = chosen_technology(args)
+    except TechnologyError as error:
+        print(f"tarnwick view: error: {error}", file=sys.stderr)
+        return BAD_INPUT
     if args.serve:
         from tarnwick.cli.live_view import server_problem
 
@@ -131,7 +140,9 @@ def run(args: argparse.Namespace) -> int:
     print(
         f"tarnwick view: {source}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
         f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
-        + (f", excluding {' '.join(args.exclude)}" if args.exclude else ""),
+        + (f", excluding {' '.join(args.exclude)}" if args.exclude else "")
+        + (f", technology {technology.name}" if technology is not None else "")
+        + (", all layers" if args.all_layers else ""),
         flush=True,
     )
 
@@ -146,6 +157,7 @@ def run(args: argparse.Namespace) -> int:
             curve_tolerance=args.curve_tolerance,
             exclude_layers=args.exclude,
             report=progress,
+            **({} if technology is None else {"technology": technology}),
         )
     finally:
         communication.unsubscribe(sent.append)
@@ -155,6 +167,7 @@ def run(args: argparse.Namespace) -> int:
     content: str = sent[0].content
     seconds.update(progress.final["seconds"])
     counts = progress.final["counts"]
+    notice_lines = notice(progress.final, technology)
 
     page_error = None
     if not args.serve:
@@ -162,7 +175,12 @@ def run(args: argparse.Namespace) -> int:
         json_path.parent.mkdir(parents=True, exist_ok=True)
         sent[0].write(json_path)
         try:
-            write_page(content, html_path, title=f"{name} · tarnwick 3D view")
+            write_page(
+                content,
+                html_path,
+                title=f"{name} · tarnwick 3D view",
+                **({"notice": "\n".join(notice_lines)} if notice_lines else {}),
+            )
         except ViewerNotBuiltError as error:
             page_error = error
         seconds["write"] = time.perf_counter() - begin
@@ -178,6 +196,7 @@ def run(args: argparse.Namespace) -> int:
     )
     print(f"  message: {_size(counts['bytes'])}")
     print(f"  reader: {progress.final['reader']}")
+    print_notice("tarnwick view", notice_lines)
     if args.serve:
         from tarnwick.cli.live_view import report_delivery
 

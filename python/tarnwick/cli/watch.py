@@ -17,6 +17,7 @@ import sys
 from pathlib import Path
 
 from tarnwick.cli.arguments import add_scene_options, finite
+from tarnwick.cli.tech import add_technology_options, technology_arguments
 
 _STOP_GRACE = 5.0  # seconds a running scene process gets to end after a stop
 
@@ -36,6 +37,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     )
     parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
     add_scene_options(parser)
+    add_technology_options(parser)
     parser.add_argument(
         "--interval",
         type=_interval,
@@ -70,7 +72,7 @@ def _view_command(args: argparse.Namespace) -> list[str]:
     command += ["--by", args.by, "--z-scale", repr(args.z_scale), "--curve-tolerance", tolerance]
     if args.exclude:
         command += ["--exclude", *args.exclude]
-    return command
+    return command + technology_arguments(args)
 
 
 def _send(command: list[str]) -> None:
@@ -92,8 +94,15 @@ def _send(command: list[str]) -> None:
 
 def run(args: argparse.Namespace) -> int:
     from tarnwick.cli.live_view import server_problem
+    from tarnwick.cli.tech import BAD_INPUT, chosen_technology
     from tarnwick.live.watch import FileWatch, wait_for_change
+    from tarnwick.technology import TechnologyError
 
+    try:  # bad technology input ends the watch before it starts
+        chosen_technology(args)
+    except TechnologyError as error:
+        print(f"tarnwick watch: error: {error}", file=sys.stderr)
+        return BAD_INPUT
     problem = server_problem()
     try:
         files = _watched_files(args.target)

@@ -3,6 +3,7 @@
 #include <nanobind/stl/string.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "tarnwick/core/depthview/model/output.hpp"
@@ -23,6 +24,7 @@
 #include "tarnwick/host/pdk.hpp"
 #include "tarnwick/host/python_text.hpp"
 #include "tarnwick/host/runtime.hpp"
+#include "tarnwick/host/technology.hpp"
 
 namespace tarnwick::depthview {
 
@@ -157,13 +159,18 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
 }
 
 void depthview(nb::handle component, nb::handle output, double z_scale, nb::handle curve_tolerance,
-               nb::handle exclude_layers, nb::handle report_to) {
+               nb::handle exclude_layers, nb::handle report_to, nb::handle technology) {
   StageReport report(report_to);
   report.start("read");
   const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
-  nb::object pdk = host::get_pdk();
-  nb::object layer_stack = host::pdk::layer_stack(pdk);
-  nb::object layer_views = host::pdk::layer_views(pdk);
+  nb::object layer_stack, layer_views;
+  if (technology.is_none()) {
+    nb::object pdk = host::get_pdk();
+    layer_stack = host::pdk::layer_stack(pdk);
+    layer_views = host::pdk::layer_views(pdk);
+  } else {
+    std::tie(layer_stack, layer_views) = host::technology::scene_layers(technology, component);
+  }
   if (host::runtime::assertions_enabled()) {
     if (!library::is_layer_stack(layer_stack)) host::raise_assertion();
     if (!library::is_layer_views(layer_views)) host::raise_assertion();

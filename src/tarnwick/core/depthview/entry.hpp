@@ -23,14 +23,16 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
 
 // Sends the scene of `component` to the 3D viewer: one DepthviewMessage whose content is the
 // compact JSON {"type": "data", "data": <scene map with buffer records>, "config": <viewer
-// configuration>}, with the layer stack and views of the host's active PDK. Sends nothing when any
-// step fails. `report` (None or a callable) receives the stage times and counts (see
-// pipeline.hpp); reading the component is the stage "read".
+// configuration>}, with the layer stack and views of the host's active PDK, or, when `technology`
+// is not None, those that tarnwick.technology gives for it (a technology name or path, a
+// Technology, or a (LayerStack, LayerViews) pair). Sends nothing when any step fails. `report`
+// (None or a callable) receives the stage times and counts (see pipeline.hpp); reading the
+// component is the stage "read".
 //
 // The message is made on the native scene; when the module's ParseGDS has been replaced, through
 // that parser and the records instead.
 void depthview(nb::handle component, nb::handle output, double z_scale, nb::handle curve_tolerance,
-               nb::handle exclude_layers, nb::handle report);
+               nb::handle exclude_layers, nb::handle report, nb::handle technology);
 
 // The viewer message content that depthview sends, for a KLayout layout already read and the layer
 // properties `layers` ({LayerSpec: PdkLayer}), made on the native scene. `report` as for

@@ -1,5 +1,7 @@
 #include "tarnwick/core/depthview/pipeline.hpp"
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -79,6 +81,28 @@ nb::str encode(const View& view, const Tree& tree, const python::LayerTable& lay
   return as_text(text);
 }
 
+// The layers of the layout that the scene does not draw (no layer properties) and that hold shapes:
+// (layer, datatype, shapes) in (layer, datatype) order, shapes of equal pairs added up.
+std::vector<UndrawnLayer> undrawn_layers(read::LayoutReader& reader,
+                                         const std::vector<read::LayerInfo>& layout_layers,
+                                         const std::vector<std::int64_t>& drawn) {
+  std::vector<std::int64_t> indices;
+  std::vector<const read::LayerInfo*> infos;
+  for (const read::LayerInfo& info : layout_layers) {
+    if (std::find(drawn.begin(), drawn.end(), info.index) != drawn.end()) continue;
+    indices.push_back(info.index);
+    infos.push_back(&info);
+  }
+  const std::vector<std::uint64_t> counts = reader.shape_counts(indices);
+  std::map<std::pair<std::int64_t, std::int64_t>, std::uint64_t> by_spec;
+  for (std::size_t i = 0; i < infos.size(); ++i) {
+    if (counts[i] > 0) by_spec[{infos[i]->layer, infos[i]->datatype}] += counts[i];
+  }
+  std::vector<UndrawnLayer> result;
+  for (const auto& [spec, shapes] : by_spec) result.push_back({spec.first, spec.second, shapes});
+  return result;
+}
+
 }  // namespace
 
 void StageReport::start(const char* name) {
@@ -111,6 +135,13 @@ void StageReport::done() {
   event["seconds"] = seconds_;
   event["counts"] = counts_;
   event["reader"] = reader_;
+  if (undrawn_) {
+    nb::list undrawn;
+    for (const UndrawnLayer& layer : *undrawn_) {
+      undrawn.append(nb::make_tuple(layer.layer, layer.datatype, layer.shapes));
+    }
+    event["undrawn_layers"] = undrawn;
+  }
   report_(event);
 }
 
@@ -125,12 +156,14 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
     report.reader(reader->description() + " (" + why_not + ")");
   }
   const double units_per_micrometre = 1.0 / reader->dbu();
-  auto [layer_map, reverse_layer_map] = python::layer_maps(reader->layers(), request.layers);
+  const std::vector<read::LayerInfo> layout_layers = reader->layers();
+  auto [layer_map, reverse_layer_map] = python::layer_maps(layout_layers, request.layers);
   read::ParseOptions options;
   for (auto [index, spec] : layer_map) {
     (void)spec;
     options.layers.push_back(host::as_int64(index));
   }
+  report.undrawn(undrawn_layers(*reader, layout_layers, options.layers));
   transform::PolygonExtractor extractor(units_per_micrometre, request.curve_tolerance);
   read::Extraction extraction;
   const model::CellGraph graph =

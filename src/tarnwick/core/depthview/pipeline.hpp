@@ -8,8 +8,11 @@
 #include <nanobind/nanobind.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tarnwick/core/depthview/model/output.hpp"
 
@@ -17,9 +20,18 @@ namespace tarnwick::depthview {
 
 namespace nb = nanobind;
 
+// A layer of the layout that holds shapes the scene does not draw.
+struct UndrawnLayer {
+  std::int64_t layer;
+  std::int64_t datatype;
+  std::uint64_t shapes;  // the shapes of all cells on it, each cell's own counted once
+};
+
 // Stage times and counts of one conversion, for whoever asked (the command line, benchmarks):
 // `report` (a callable or None) is called with {"stage": name} as each stage starts, and at the end
-// with {"stage": "done", "seconds": {stage: seconds}, "counts": {...}, "reader": ...}.
+// with {"stage": "done", "seconds": {stage: seconds}, "counts": {...}, "reader": ...}. On the fast
+// route the final event also holds "undrawn_layers": [(layer, datatype, shapes), ...], the layers
+// with shapes that have no layer properties, in (layer, datatype) order.
 class StageReport {
  public:
   explicit StageReport(nb::handle report) : report_(nb::borrow(report)) {}
@@ -30,6 +42,7 @@ class StageReport {
   void stop();
   void count(const char* name, long long value) { counts_[name] = value; }
   void reader(const std::string& description) { reader_ = description; }
+  void undrawn(std::vector<UndrawnLayer> layers) { undrawn_ = std::move(layers); }
   // Sends the final report.
   void done();
 
@@ -39,6 +52,7 @@ class StageReport {
   nb::object report_;
   nb::dict seconds_, counts_;
   std::string reader_;
+  std::optional<std::vector<UndrawnLayer>> undrawn_;
   const char* running_ = nullptr;
   std::chrono::steady_clock::time_point begin_;
 };

@@ -219,4 +219,19 @@ void NativeReader::instances(std::int64_t cell, std::vector<InstanceInfo>& out) 
   });
 }
 
+std::vector<std::uint64_t> NativeReader::shape_counts(const std::vector<std::int64_t>& layers) {
+  const db::Layout& ly = layout();
+  std::vector<std::uint64_t> counts(layers.size(), 0);
+  std::vector<unsigned int> indices;
+  for (const std::int64_t layer : layers) {
+    indices.push_back(index_argument(layer, "layer_index", "Cell.shapes"));
+  }
+  for (auto cell = ly.begin(); cell != ly.end(); ++cell) {
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+      counts[i] += static_cast<std::uint64_t>(cell->shapes(indices[i]).size());
+    }
+  }
+  return counts;
+}
+
 }  // namespace tarnwick::depthview::direct

@@ -36,6 +36,7 @@ class NativeReader final : public read::LayoutReader {
   std::string cell_name(std::int64_t cell) override;
   void shapes(std::int64_t cell, std::int64_t layer, read::ShapeBatch& batch) override;
   void instances(std::int64_t cell, std::vector<read::InstanceInfo>& out) override;
+  std::vector<std::uint64_t> shape_counts(const std::vector<std::int64_t>& layers) override;
   std::string description() const override { return "direct"; }
 
  private:

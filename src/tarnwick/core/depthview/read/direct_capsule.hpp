@@ -15,7 +15,7 @@ namespace tarnwick::depthview::read::direct_capsule {
 
 inline constexpr const char* module_name = "tarnwick.core._klayout_direct";
 inline constexpr const char* attribute = "layout_reader";
-inline constexpr const char* capsule_name = "tarnwick.depthview.layout_reader.v1";
+inline constexpr const char* capsule_name = "tarnwick.depthview.layout_reader.v2";
 
 // A new reader of the klayout.db.Layout `layout`, owned by the caller, or nullptr with the reason
 // in `*why_not` (not a layout, or one whose C++ object is gone). Called with the GIL held; throws

@@ -73,6 +73,10 @@ class LayoutReader {
   virtual void shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) = 0;
   // The cell's instances in the order of each_inst(); `out` is cleared first.
   virtual void instances(std::int64_t cell, std::vector<InstanceInfo>& out) = 0;
+  // Per layer index of `layers`, the number of shapes of every kind on it, summed over all cells
+  // of the layout (each cell's own shapes, not placed copies): a container size per cell and
+  // layer, no walk over shapes.
+  virtual std::vector<std::uint64_t> shape_counts(const std::vector<std::int64_t>& layers) = 0;
   // What the stage report shows for this reader, e.g. "python-api" or "direct".
   virtual std::string description() const = 0;
 };

@@ -214,4 +214,18 @@ void PythonReader::instances(std::int64_t cell, std::vector<InstanceInfo>& out) 
   });
 }
 
+std::vector<std::uint64_t> PythonReader::shape_counts(const std::vector<std::int64_t>& layers) {
+  std::vector<std::uint64_t> counts(layers.size(), 0);
+  if (layers.empty()) return counts;
+  std::vector<nb::object> indices;
+  for (const std::int64_t layer : layers) indices.push_back(nb::int_(layer));
+  each(layout_.attr("each_cell")(), [&](nb::handle cell) {
+    nb::object shapes_of = cell.attr("shapes");
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+      counts[i] += static_cast<std::uint64_t>(as_int64(shapes_of(indices[i]).attr("size")()));
+    }
+  });
+  return counts;
+}
+
 }  // namespace tarnwick::depthview::read

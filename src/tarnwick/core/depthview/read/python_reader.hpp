@@ -27,6 +27,7 @@ class PythonReader final : public LayoutReader {
   std::string cell_name(std::int64_t cell) override;
   void shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) override;
   void instances(std::int64_t cell, std::vector<InstanceInfo>& out) override;
+  std::vector<std::uint64_t> shape_counts(const std::vector<std::int64_t>& layers) override;
   std::string description() const override { return "python-api"; }
 
   // The hull of any KLayout polygon object (Polygon, SimplePolygon, or anything offering
