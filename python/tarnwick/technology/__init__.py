@@ -104,11 +104,16 @@ def file_layers(component: Any) -> list[tuple[int, int]]:
     if isinstance(component, str | os.PathLike):
         layout = kdb.Layout()
         layout.read(os.fspath(component))
+        cells = list(layout.each_cell())
     else:
+        from brenvik.hierarchy import cells_below
+
         layout = component.layout
+        top = component.kdb_cell
+        cells = [top, *(layout.cell(index) for index in cells_below(top))]
     out = set()
     for index in layout.layer_indices():
-        if any(not cell.shapes(index).is_empty() for cell in layout.each_cell()):
+        if any(not cell.shapes(index).is_empty() for cell in cells):
             info = layout.get_info(index)
             out.add((info.layer, info.datatype))
     return sorted(out)

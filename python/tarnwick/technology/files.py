@@ -260,13 +260,19 @@ def _parse_xml(path: Path, text: str) -> _Element:
     return root
 
 
-def _source_spec(source: str) -> tuple[int, int] | None:
-    """The (layer, datatype) a layer source names, by KLayout's own reading of source texts;
-    None for sources that name no single layer (wildcards, names only)."""
+def _source_spec(path: Path, element: _Element) -> tuple[int, int] | None:
+    """The (layer, datatype) a layer source element names, by KLayout's own reading of source
+    texts; None for sources that name no single layer (wildcards, names only)."""
     from klayout import lay
 
     properties = lay.LayerProperties()
-    properties.source = source
+    text = element.text.strip()
+    try:
+        properties.source = text
+    except RuntimeError:
+        raise TechnologyError(
+            f"{path}:{element.line}: key 'source': unreadable layer source {text!r}"
+        ) from None
     layer, datatype = properties.source_layer, properties.source_datatype
     if layer < 0 or datatype < 0:
         return None
@@ -299,7 +305,7 @@ def _lyp_entry(path: Path, element: _Element, out: dict) -> None:
     source = element.child("source")
     if source is None:
         return
-    spec = _source_spec(source.text.strip())
+    spec = _source_spec(path, source)
     if spec is None:
         return
     entry: dict = {"line": element.line}

@@ -78,9 +78,12 @@ LYP = """<?xml version="1.0" encoding="utf-8"?>
  <properties>
   <fill-color>#ff0000</fill-color><visible>false</visible><name>gate</name><source>66/20@1</source>
  </properties>
- <group-members>
-  <properties><name>marker</name><source>200/0@1</source></properties>
- </group-members>
+ <properties>
+  <name>group</name><source>*/*@*</source>
+  <group-members>
+   <properties><name>marker</name><source>200/0@1</source></properties>
+  </group-members>
+ </properties>
 </layer-properties>
 """
 
