@@ -13,6 +13,7 @@ __all__ = [
     "DepthviewMessage",
     "FactoryRecord",
     "FactoryStatus",
+    "NoticeMessage",
     "ReloadFactoriesMessage",
     "ReloadLayoutMessage",
 ]
@@ -45,6 +46,12 @@ class ReloadLayoutMessage(BaseModel):
     """Tells the user interface to reload the layout of one cell."""
 
     cell: str
+
+
+class NoticeMessage(BaseModel):
+    """A note for the user about the last scene (for example, layers it does not draw)."""
+
+    text: str
 
 
 class DepthviewMessage(BaseModel):

@@ -92,6 +92,8 @@ function connect() {
         note(`layout of ${frame.message.cell} reloaded`);
       } else if (frame.type === 'ReloadFactoriesMessage') {
         note('factories reloaded');
+      } else if (frame.type === 'NoticeMessage') {
+        note(frame.message.text);
       }
     });
     socket.addEventListener('close', () => {

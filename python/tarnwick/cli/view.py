@@ -200,7 +200,12 @@ def run(args: argparse.Namespace) -> int:
     if args.serve:
         from tarnwick.cli.live_view import report_delivery
 
-        return report_delivery(communication.last_delivery())
+        status = report_delivery(communication.last_delivery())
+        if status == 0 and notice_lines:  # the page's event list shows it too
+            from tarnwick.models import NoticeMessage
+
+            communication.send_message(NoticeMessage(text="\n".join(notice_lines)))
+        return status
     print(f"wrote {json_path} ({_size(json_path.stat().st_size)})")
     if page_error is not None:
         print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)

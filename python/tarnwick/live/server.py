@@ -36,7 +36,12 @@ from tarnwick.live.server_file import (
     server_file_path,
     write_server_file,
 )
-from tarnwick.models import DepthviewMessage, ReloadFactoriesMessage, ReloadLayoutMessage
+from tarnwick.models import (
+    DepthviewMessage,
+    NoticeMessage,
+    ReloadFactoriesMessage,
+    ReloadLayoutMessage,
+)
 
 __all__ = [
     "DEFAULT_HOST",
@@ -50,7 +55,7 @@ __all__ = [
 
 MESSAGE_TYPES: dict[str, type[BaseModel]] = {
     model.__name__: model
-    for model in (DepthviewMessage, ReloadLayoutMessage, ReloadFactoriesMessage)
+    for model in (DepthviewMessage, ReloadLayoutMessage, ReloadFactoriesMessage, NoticeMessage)
 }
 _PAGE_FRAME_LIMIT = 64 * 1024  # pages send nothing the server acts on
 _SEND_TIMEOUT = 60.0  # seconds for one page to take one message

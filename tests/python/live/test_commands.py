@@ -98,3 +98,21 @@ def test_watched_files_and_change_detection(tmp_path):
 
     wait_for_change(watch, 0.1, sleep)
     assert looks == [b"x", b"xy", b"xyz", b"xyzw"]  # back after the first quiet interval
+
+
+def test_view_serve_sends_the_notice_of_undrawn_layers_after_the_scene(live_server, tmp_path):
+    from klayout import db
+
+    layout = db.Layout()
+    layout.create_cell("top").shapes(layout.layer(300, 7)).insert(db.Box(0, 0, 10, 10))
+    layout.write(str(tmp_path / "foreign.gds"))
+    codes = []
+    frames = page_frames(
+        live_server.info,
+        lambda: codes.append(main(["view", str(tmp_path / "foreign.gds"), "--serve"])),
+        2,
+    )
+    assert codes == [0]
+    assert [frame["type"] for frame in frames] == ["DepthviewMessage", "NoticeMessage"]
+    text = frames[1]["message"]["text"]
+    assert text.startswith("the scene is empty") and "300/7" in text
