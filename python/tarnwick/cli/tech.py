@@ -9,16 +9,10 @@ from __future__ import annotations
 
 import argparse
 import sys
+from typing import TYPE_CHECKING
 
-from tarnwick.technology import (
-    Technology,
-    TechnologyError,
-    bundled_names,
-    load_technology,
-    technology_yaml,
-)
-from tarnwick.technology.model import picked_colors
-from tarnwick.technology.notice import notice_lines
+if TYPE_CHECKING:  # the technology package is imported when a command needs it
+    from tarnwick.technology import Technology
 
 #: Exit status of unusable technology input (as for any bad option value).
 BAD_INPUT = 2
@@ -75,6 +69,8 @@ def technology_arguments(args: argparse.Namespace) -> list[str]:
 def chosen_technology(args: argparse.Namespace) -> Technology | None:
     """The technology the options choose, or None when none is given (the active PDK's stack,
     exactly as without these options). `TechnologyError` for unusable input."""
+    from tarnwick.technology import load_technology
+
     if args.tech is None and args.lyp is None and not args.all_layers:
         return None
     technology = load_technology(args.tech, args.lyp)
@@ -85,6 +81,9 @@ def chosen_technology(args: argparse.Namespace) -> Technology | None:
 
 def notice(final: dict, technology: Technology | None) -> list[str]:
     """The notice lines for a scene's final report (see `notice_lines`)."""
+    from tarnwick.technology import load_technology
+    from tarnwick.technology.notice import notice_lines
+
     undrawn = final.get("undrawn_layers")
     if not undrawn and final.get("counts", {}).get("polygons", 1):
         return []
@@ -104,6 +103,8 @@ def print_notice(prog: str, lines: list[str]) -> None:
 
 
 def _table(technology: Technology) -> list[str]:
+    from tarnwick.technology.model import picked_colors
+
     colors = picked_colors(technology.layers)
     width = max([len(layer.name) for layer in technology.layers] + [4])
     lines = [f"technology {technology.name}: {technology.description or technology.source}"]
@@ -124,6 +125,13 @@ def _table(technology: Technology) -> list[str]:
 
 
 def run(args: argparse.Namespace) -> int:
+    from tarnwick.technology import (
+        TechnologyError,
+        bundled_names,
+        load_technology,
+        technology_yaml,
+    )
+
     if args.action == "list":
         for name in bundled_names():
             technology = load_technology(name)
