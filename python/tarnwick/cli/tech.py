@@ -135,7 +135,9 @@ def run(args: argparse.Namespace) -> int:
     if args.action == "list":
         for name in bundled_names():
             technology = load_technology(name)
-            print(f"{name:<12} {technology.description}")
+            shown = sum(1 for layer in technology.layers if layer.visible)
+            size = f"{shown:>3} of {len(technology.layers):>3} layers shown" if shown else ""
+            print(f"{name:<12}  {size:<22}  {technology.description}")
         return 0
     try:
         technology = load_technology(args.name, args.lyp)
