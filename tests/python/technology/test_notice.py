@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import pytest
+from tarnwick.cli import main
 from tarnwick.technology import DEFAULT_THICKNESS
 
 from tarnwick.core import depthview
@@ -144,3 +145,5 @@ def test_bad_technology_input_is_one_line_and_status_2(case, tmp_path, view):
     for fragment in fragments:
         assert fragment in err
     assert content is None and not (tmp_path / "out").exists()
+    if case == "unknown name":  # watch refuses it before it starts, server or not
+        assert main(["watch", gds, *map(str, options)]) == 2

@@ -128,3 +128,19 @@ def test_technology_file_with_its_lyp_and_exported_templates(tmp_path, view, cap
         assert [(x.spec, x.zmin, x.thickness, x.visible) for x in again.layers] == [
             (x.spec, x.zmin, x.thickness, x.visible) for x in original.layers
         ]
+
+
+def test_lyp_over_the_active_pdk_keeps_its_derived_layers(tmp_path, view):
+    lyp = tmp_path / "core.lyp"
+    lyp.write_text(
+        "<layer-properties><properties><name>core</name><fill-color>#00ff00</fill-color>"
+        "<source>1/0@1</source></properties></layer-properties>",
+        encoding="utf-8",
+    )
+    code, _, err, plain = view("grating_coupler")
+    assert code == 0, err
+    code, _, err, renamed = view("grating_coupler", "--lyp", lyp)
+    assert code == 0, err
+    before, after = layer_parts(plain), layer_parts(renamed)
+    assert after.pop("core (1, 0)") == {**before.pop("WG (1, 0)"), "color": "#00ff00"}
+    assert after == before and "SHALLOW (3, 0)" in after  # the derived layer is still computed
