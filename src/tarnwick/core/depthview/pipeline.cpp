@@ -163,7 +163,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
     (void)spec;
     options.layers.push_back(host::as_int64(index));
   }
-  report.undrawn(undrawn_layers(*reader, layout_layers, options.layers));
+  if (report.wanted()) report.undrawn(undrawn_layers(*reader, layout_layers, options.layers));
   transform::PolygonExtractor extractor(units_per_micrometre, request.curve_tolerance);
   read::Extraction extraction;
   const model::CellGraph graph =

@@ -43,6 +43,8 @@ class StageReport {
   void count(const char* name, long long value) { counts_[name] = value; }
   void reader(const std::string& description) { reader_ = description; }
   void undrawn(std::vector<UndrawnLayer> layers) { undrawn_ = std::move(layers); }
+  // Whether anyone receives the report (what only the report shows need not be worked out).
+  bool wanted() const { return !report_.is_none(); }
   // Sends the final report.
   void done();
 
