@@ -6,6 +6,7 @@ The YAML form (units: micrometres)::
     name: mytech              # optional: the file's stem by default
     description: ...          # optional
     lyp: mytech.lyp           # optional: layer properties beside it, relative to this file
+    all_layers: false         # optional: true draws every layer of a layout, as --all-layers
     layers:                   # required: one entry per layer, bottom to top as you like
       - name: met1            # required, unique
         layer: 68/20          # required, unique: "layer/datatype" or [layer, datatype]
@@ -34,7 +35,7 @@ __all__ = ["FORMAT", "apply_lyp", "read_lyp", "read_technology", "technology_yam
 #: The version of the YAML form this code reads and writes.
 FORMAT = 1
 
-_TOP_KEYS = ("format", "name", "description", "lyp", "layers")
+_TOP_KEYS = ("format", "name", "description", "lyp", "all_layers", "layers")
 _LAYER_KEYS = ("name", "layer", "zmin", "thickness", "color", "visible")
 _COLOR = re.compile(r"^#[0-9a-fA-F]{6}$")
 _SPEC = re.compile(r"^\s*(\d+)\s*/\s*(\d+)\s*$")
@@ -188,7 +189,12 @@ def read_technology(path: str | Path) -> Technology:
                 visible,
             )
         )
-    technology = Technology(name, layers, description=description, source=str(path))
+    all_layers = top["all_layers"].value() if "all_layers" in top else False
+    if not isinstance(all_layers, bool):
+        raise top["all_layers"].error("all_layers", f"must be true or false, got {all_layers!r}")
+    technology = Technology(
+        name, layers, description=description, source=str(path), all_layers=all_layers
+    )
     if "lyp" in top:
         lyp = Path(_text(top["lyp"], "lyp"))
         technology = apply_lyp(technology, path.parent / lyp if not lyp.is_absolute() else lyp)
@@ -204,7 +210,7 @@ def technology_yaml(technology: Technology) -> str:
     if technology.description:
         lines.append(f"description: {_scalar(technology.description)}")
     if technology.all_layers:
-        lines.append("# draws every layer of a file: tarnwick view FILE --all-layers")
+        lines.append("all_layers: true")
     lines.append("layers:" if technology.layers else "layers: []")
     for layer in technology.layers:
         lines.append(f"  - name: {_scalar(layer.name)}")

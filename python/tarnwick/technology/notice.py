@@ -30,8 +30,10 @@ def notice_lines(undrawn, technology: Technology, empty: bool) -> list[str]:
     shapes = sum(count for _, _, count in unknown)
     if empty and not undrawn:
         return [
-            "the scene is empty: the layout holds no polygons on the layers the technology "
-            f"{name} draws, and no shapes on any other layer"
+            (
+                "the scene is empty: the layout holds no polygons on the layers the technology "
+                f"{name} draws, and no shapes on any other layer"
+            )
         ]
     if empty:
         lines.append(f"the scene is empty: the technology {name} draws none of the layout's layers")

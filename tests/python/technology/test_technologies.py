@@ -128,6 +128,7 @@ def test_technology_file_with_its_lyp_and_exported_templates(tmp_path, view, cap
         assert [(x.spec, x.zmin, x.thickness, x.visible) for x in again.layers] == [
             (x.spec, x.zmin, x.thickness, x.visible) for x in original.layers
         ]
+        assert again.all_layers == original.all_layers
 
 
 def test_lyp_over_the_active_pdk_keeps_its_derived_layers(tmp_path, view):
