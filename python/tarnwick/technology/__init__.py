@@ -139,7 +139,8 @@ def matching_technologies(specs) -> list[tuple[str, int]]:
     for name in bundled_names():
         if name in ("generic", "demo"):
             continue
-        known = sum(1 for spec in specs if bundled(name).knows(spec))
+        technology = bundled(name)
+        known = sum(1 for spec in specs if technology.knows(spec))
         if known:
             out.append((name, known))
     out.sort(key=lambda item: -item[1])
