@@ -18,7 +18,7 @@
 #define TARNWICK_RING_SIMPLIFY_NATIVE 0
 #endif
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 namespace {
 
@@ -225,4 +225,4 @@ bool simplify_ring(std::span<const std::array<double, 2>> ring, double tolerance
   return simplifier.simplify(ring, tolerance, kept) == RingRefusal::none;
 }
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

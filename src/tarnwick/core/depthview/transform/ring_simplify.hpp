@@ -28,7 +28,7 @@
 
 #include "tarnwick/core/depthview/transform/segment_index.hpp"
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 // Why the native simplification left a ring to GEOS.
 enum class RingRefusal : std::uint8_t {
@@ -79,4 +79,4 @@ bool matches_geos_version(std::string_view geos_version);
 bool simplify_ring(std::span<const std::array<double, 2>> ring, double tolerance,
                    std::vector<std::uint32_t>& kept);
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

@@ -102,7 +102,7 @@ void append_refs(std::string& out, const std::vector<std::int64_t>& refs) {
   out += '[';
   for (std::size_t i = 0; i < refs.size(); ++i) {
     if (i != 0) out += ',';
-    host::json_text::append_integer(out, refs[i]);
+    support::json_text::append_integer(out, refs[i]);
   }
   out += ']';
 }

@@ -18,7 +18,7 @@
 #include "tarnwick/core/depthview/transform/native_views.hpp"
 #include "tarnwick/core/depthview/write/message_text.hpp"
 #include "tarnwick/core/depthview/write/viewer_tree.hpp"
-#include "tarnwick/host/json_text.hpp"
+#include "tarnwick/support/json_text.hpp"
 
 namespace tarnwick::depthview::write {
 
@@ -58,8 +58,8 @@ MessageText write_message(const View& view,
                           const ViewerTree<typename View::Node, transform::PolygonList>& tree,
                           const MessageInput& input) {
   using Tree = ViewerTree<typename View::Node, transform::PolygonList>;
-  using host::json_text::append_float;
-  using host::json_text::append_string;
+  using support::json_text::append_float;
+  using support::json_text::append_string;
   MessageText text;
   // The piece being written; a new one after each node once it is large.
   std::string* piece = &text.literal();
