@@ -23,8 +23,8 @@ std::string source_location(nb::handle cell_func) {
     // getfile gives text for every object it accepts; anything else counts as no file.
     if (!PyUnicode_Check(source_file.ptr())) return {};
     const std::string file = utf8(source_file);
-    return " (" + std::string(support::text::last_path_component(file)) + ":" + utf8_text_of(lineno) +
-           ")";
+    return " (" + std::string(support::text::last_path_component(file)) + ":" +
+           utf8_text_of(lineno) + ")";
   } catch (nb::python_error& error) {
     if (error.matches(PyExc_OSError) || error.matches(PyExc_TypeError)) return {};
     throw;
