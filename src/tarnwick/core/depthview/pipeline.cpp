@@ -6,7 +6,7 @@
 #include "tarnwick/core/depthview/python/layer_table.hpp"
 #include "tarnwick/core/depthview/read/direct_reader.hpp"
 #include "tarnwick/core/depthview/read/parse.hpp"
-#include "tarnwick/core/depthview/read/python_reader.hpp"
+#include "tarnwick/core/depthview/read/python_api_reader.hpp"
 #include "tarnwick/core/depthview/release_memory.hpp"
 #include "tarnwick/core/depthview/transform/combine.hpp"
 #include "tarnwick/core/depthview/transform/native_views.hpp"
@@ -121,7 +121,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
   if (reader) {
     report.reader(reader->description());
   } else {
-    reader = std::make_unique<read::PythonReader>(request.layout);
+    reader = std::make_unique<read::PythonApiReader>(request.layout);
     report.reader(reader->description() + " (" + why_not + ")");
   }
   const double units_per_micrometre = 1.0 / reader->dbu();
@@ -156,7 +156,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
   python::LayerTable layers(request.layers, request.z_scale, patterns, layer_map,
                             reverse_layer_map);
   nb::str text;
-  if (request.output == model::Output::CELL) {
+  if (request.grouping == model::Grouping::CELL) {
     std::vector<std::size_t> roots;
     for (std::size_t t = 0; t < combined.top_count; ++t) roots.push_back(t);
     const auto tree = write::by_cell(view, std::span<const std::size_t>(roots), layers);

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
 
 namespace tarnwick::depthview {
 
@@ -46,7 +46,7 @@ class StageReport {
 struct SceneRequest {
   nb::object layout;  // a klayout.db.Layout; released once it has been read
   nb::object layers;  // {LayerSpec: PdkLayer}
-  model::Output output;
+  model::Grouping grouping;
   double z_scale;
   std::optional<double> curve_tolerance;
   nb::object exclude_layers;  // list of patterns or None

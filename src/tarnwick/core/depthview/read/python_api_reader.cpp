@@ -1,4 +1,4 @@
-#include "tarnwick/core/depthview/read/python_reader.hpp"
+#include "tarnwick/core/depthview/read/python_api_reader.hpp"
 
 #include <nanobind/stl/string.h>
 
@@ -66,7 +66,7 @@ Placement simple_placement(nb::handle trans, bool floating) {
 
 }  // namespace
 
-PythonReader::PythonReader(nb::handle layout) {
+PythonApiReader::PythonApiReader(nb::handle layout) {
   if (!nb::isinstance(layout, host::klayout::layout_type())) {
     host::raise(PyExc_TypeError, "layout must be a klayout.db.Layout, not " +
                                      nb::cast<std::string>(nb::type_name(layout.type())));
@@ -76,9 +76,9 @@ PythonReader::PythonReader(nb::handle layout) {
   trans_bytes_ = host::klayout::complex_trans_has_bytes();
 }
 
-double PythonReader::dbu() { return as_double(layout_.attr("dbu")); }
+double PythonApiReader::dbu() { return as_double(layout_.attr("dbu")); }
 
-std::vector<LayerInfo> PythonReader::layers() {
+std::vector<LayerInfo> PythonApiReader::layers() {
   std::vector<LayerInfo> result;
   each(layout_.attr("layer_indices")(), [&](nb::handle index) {
     nb::object info = layout_.attr("get_info")(index);
@@ -88,7 +88,7 @@ std::vector<LayerInfo> PythonReader::layers() {
   return result;
 }
 
-std::vector<std::int64_t> PythonReader::cells() {
+std::vector<std::int64_t> PythonApiReader::cells() {
   std::vector<std::int64_t> result;
   each(layout_.attr("each_cell")(), [&](nb::handle cell) {
     const std::int64_t index = as_int64(cell.attr("cell_index")());
@@ -98,7 +98,7 @@ std::vector<std::int64_t> PythonReader::cells() {
   return result;
 }
 
-std::vector<std::int64_t> PythonReader::top_cells() {
+std::vector<std::int64_t> PythonApiReader::top_cells() {
   std::vector<std::int64_t> result;
   each(layout_.attr("top_cells")(), [&](nb::handle cell) {
     const std::int64_t index = as_int64(cell.attr("cell_index")());
@@ -108,7 +108,7 @@ std::vector<std::int64_t> PythonReader::top_cells() {
   return result;
 }
 
-nb::handle PythonReader::cell_object(std::int64_t cell) {
+nb::handle PythonApiReader::cell_object(std::int64_t cell) {
   auto found = cells_.find(cell);
   if (found == cells_.end()) {
     found = cells_.emplace(cell, layout_.attr("cell")(cell)).first;
@@ -121,7 +121,7 @@ nb::handle PythonReader::cell_object(std::int64_t cell) {
   return found->second;
 }
 
-std::string PythonReader::cell_name(std::int64_t cell) {
+std::string PythonApiReader::cell_name(std::int64_t cell) {
   nb::object name = cell_object(cell).attr("name");
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(name.ptr(), &size);
@@ -129,8 +129,8 @@ std::string PythonReader::cell_name(std::int64_t cell) {
   return {text, static_cast<std::size_t>(size)};
 }
 
-std::uint32_t PythonReader::polygon_hull(nb::handle polygon,
-                                         std::vector<std::int64_t>& coordinates) {
+std::uint32_t PythonApiReader::polygon_hull(nb::handle polygon,
+                                            std::vector<std::int64_t>& coordinates) {
   if (polygon_bytes_) {
     const std::size_t before = coordinates.size();
     nb::object bytes = call_method(polygon, names().to_bytes);
@@ -150,7 +150,7 @@ std::uint32_t PythonReader::polygon_hull(nb::handle polygon,
   return count;
 }
 
-void PythonReader::shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) {
+void PythonApiReader::shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) {
   batch.clear();
   nb::object all = cell_object(cell).attr("shapes")(layer).attr("each")();
   each(all, [&](nb::handle shape) {
@@ -171,13 +171,13 @@ void PythonReader::shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& bat
   });
 }
 
-void PythonReader::instances(std::int64_t cell, std::vector<InstanceInfo>& out) {
+void PythonApiReader::cell_instances(std::int64_t cell, std::vector<CellInstance>& out) {
   out.clear();
   each(cell_object(cell).attr("each_inst")(), [&](nb::handle inst) {
-    InstanceInfo info;
+    CellInstance info;
     info.target = as_int64(inst.attr("cell_index"));
     nb::object array = inst.attr("cell_inst");
-    model::InstancePlacements& placements = info.placements;
+    model::CellInstancePlacements& placements = info.placements;
     const bool complex = truthy(array.attr("is_complex")());
     auto placement_of = [&](nb::handle trans) -> Placement {
       if (!complex) return simple_placement(trans, false);
