@@ -14,28 +14,8 @@ namespace tarnwick::depthview::read {
 
 namespace {
 
-using host::as_double;
-using host::as_int64;
-using host::truthy;
+namespace klayout = host::klayout;
 using model::Placement;
-
-// Interned attribute names, made once: the per-shape calls look them up by pointer.
-struct Names {
-  nb::object polygon = nb::steal(PyUnicode_InternFromString("polygon"));
-  nb::object to_bytes = nb::steal(PyUnicode_InternFromString("to_bytes"));
-  nb::object is_text = nb::steal(PyUnicode_InternFromString("is_text"));
-};
-
-Names& names() {
-  static Names* n = new Names();  // lives as long as the process
-  return *n;
-}
-
-nb::object call_method(nb::handle self, nb::handle name) {
-  PyObject* args[] = {self.ptr()};
-  return host::checked(
-      PyObject_VectorcallMethod(name.ptr(), args, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
 
 // Calls `visit` with each item of `iterable`, asking the iterator for its next item only until it
 // reports the end: KLayout's iterators must not be advanced past their end.
@@ -57,41 +37,33 @@ std::string_view bytes_of(nb::handle value) {
   return {data, static_cast<std::size_t>(size)};
 }
 
-Placement simple_placement(nb::handle trans, bool floating) {
-  const std::int64_t code = as_int64(trans.attr("rot"));  // 0..3 rotations, 4..7 mirrored
-  nb::object disp = trans.attr("disp");
-  return Placement::simple(static_cast<int>(code & 3), code >= 4, as_double(disp.attr("x")),
-                           as_double(disp.attr("y")), floating);
-}
-
 }  // namespace
 
 PythonApiReader::PythonApiReader(nb::handle layout) {
-  if (!nb::isinstance(layout, host::klayout::layout_type())) {
+  if (!nb::isinstance(layout, klayout::layout_type())) {
     host::raise(PyExc_TypeError, "layout must be a klayout.db.Layout, not " +
                                      nb::cast<std::string>(nb::type_name(layout.type())));
   }
   layout_ = nb::borrow(layout);
-  polygon_bytes_ = host::klayout::polygon_has_bytes();
-  trans_bytes_ = host::klayout::complex_trans_has_bytes();
+  polygon_bytes_ = klayout::polygon_has_bytes();
+  trans_bytes_ = klayout::complex_trans_has_bytes();
 }
 
-double PythonApiReader::dbu() { return as_double(layout_.attr("dbu")); }
+double PythonApiReader::dbu() { return klayout::dbu(layout_); }
 
 std::vector<LayerInfo> PythonApiReader::layers() {
   std::vector<LayerInfo> result;
-  each(layout_.attr("layer_indices")(), [&](nb::handle index) {
-    nb::object info = layout_.attr("get_info")(index);
-    result.push_back(
-        {as_int64(index), as_int64(info.attr("layer")), as_int64(info.attr("datatype"))});
+  each(klayout::layer_indices(layout_), [&](nb::handle index) {
+    const klayout::LayerNumbers numbers = klayout::layer_numbers(layout_, index);
+    result.push_back({host::as_int64(index), numbers.layer, numbers.datatype});
   });
   return result;
 }
 
 std::vector<std::int64_t> PythonApiReader::cells() {
   std::vector<std::int64_t> result;
-  each(layout_.attr("each_cell")(), [&](nb::handle cell) {
-    const std::int64_t index = as_int64(cell.attr("cell_index")());
+  each(klayout::each_cell(layout_), [&](nb::handle cell) {
+    const std::int64_t index = klayout::cell_index(cell);
     cells_[index] = nb::borrow(cell);
     result.push_back(index);
   });
@@ -100,8 +72,8 @@ std::vector<std::int64_t> PythonApiReader::cells() {
 
 std::vector<std::int64_t> PythonApiReader::top_cells() {
   std::vector<std::int64_t> result;
-  each(layout_.attr("top_cells")(), [&](nb::handle cell) {
-    const std::int64_t index = as_int64(cell.attr("cell_index")());
+  each(klayout::top_cells(layout_), [&](nb::handle cell) {
+    const std::int64_t index = klayout::cell_index(cell);
     cells_.try_emplace(index, nb::borrow(cell));
     result.push_back(index);
   });
@@ -111,7 +83,7 @@ std::vector<std::int64_t> PythonApiReader::top_cells() {
 nb::handle PythonApiReader::cell_object(std::int64_t cell) {
   auto found = cells_.find(cell);
   if (found == cells_.end()) {
-    found = cells_.emplace(cell, layout_.attr("cell")(cell)).first;
+    found = cells_.emplace(cell, klayout::cell_by_index(layout_, cell)).first;
     if (found->second.is_none()) {
       cells_.erase(found);
       PyErr_SetObject(PyExc_KeyError, nb::int_(cell).ptr());
@@ -122,7 +94,7 @@ nb::handle PythonApiReader::cell_object(std::int64_t cell) {
 }
 
 std::string PythonApiReader::cell_name(std::int64_t cell) {
-  nb::object name = cell_object(cell).attr("name");
+  nb::object name = klayout::cell_name(cell_object(cell));
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(name.ptr(), &size);
   if (text == nullptr) throw nb::python_error();
@@ -133,18 +105,19 @@ std::uint32_t PythonApiReader::polygon_hull(nb::handle polygon,
                                             std::vector<std::int64_t>& coordinates) {
   if (polygon_bytes_) {
     const std::size_t before = coordinates.size();
-    nb::object bytes = call_method(polygon, names().to_bytes);
+    nb::object bytes = klayout::to_bytes(polygon);
     const std::string_view data = bytes_of(bytes);
     if (!data.empty() && decode_polygon_hull(data, coordinates)) {
       return static_cast<std::uint32_t>((coordinates.size() - before) / 2);
     }
     coordinates.resize(before);
   }
-  // The point-by-point path: to_dtype() without a database unit keeps database units.
+  // The point-by-point path: the hull in database units.
   std::uint32_t count = 0;
-  each(polygon.attr("to_dtype")().attr("each_point_hull")(), [&](nb::handle point) {
-    coordinates.push_back(static_cast<std::int64_t>(as_double(point.attr("x"))));
-    coordinates.push_back(static_cast<std::int64_t>(as_double(point.attr("y"))));
+  each(klayout::hull_points(polygon), [&](nb::handle point) {
+    const klayout::XY p = klayout::xy(point);
+    coordinates.push_back(static_cast<std::int64_t>(p.x));
+    coordinates.push_back(static_cast<std::int64_t>(p.y));
     ++count;
   });
   return count;
@@ -152,13 +125,12 @@ std::uint32_t PythonApiReader::polygon_hull(nb::handle polygon,
 
 void PythonApiReader::shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) {
   batch.clear();
-  nb::object all = cell_object(cell).attr("shapes")(layer).attr("each")();
-  each(all, [&](nb::handle shape) {
+  each(klayout::each_shape(cell_object(cell), layer), [&](nb::handle shape) {
     // One call gives the polygon form of polygons, boxes and paths; texts and the kinds without a
     // polygon form give None, and only then is the kind asked.
-    nb::object polygon = host::checked(PyObject_GetAttr(shape.ptr(), names().polygon.ptr()));
+    nb::object polygon = klayout::shape_polygon(shape);
     if (polygon.is_none()) {
-      const bool text = truthy(call_method(shape, names().is_text));
+      const bool text = klayout::shape_is_text(shape);
       batch.kinds.push_back(text ? ShapeKind::text : ShapeKind::other);
       batch.hull_sizes.push_back(0);
       if (!text && batch.first_other.empty()) {
@@ -173,39 +145,29 @@ void PythonApiReader::shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& 
 
 void PythonApiReader::cell_instances(std::int64_t cell, std::vector<CellInstance>& out) {
   out.clear();
-  each(cell_object(cell).attr("each_inst")(), [&](nb::handle inst) {
+  each(klayout::each_instance(cell_object(cell)), [&](nb::handle inst) {
+    const klayout::InstanceArray array = klayout::instance_array(inst);
     CellInstance info;
-    info.target = as_int64(inst.attr("cell_index"));
-    nb::object array = inst.attr("cell_inst");
+    info.target = array.target;
     model::CellInstancePlacements& placements = info.placements;
-    const bool complex = truthy(array.attr("is_complex")());
     auto placement_of = [&](nb::handle trans) -> Placement {
-      if (!complex) return simple_placement(trans, false);
-      if (trans_bytes_) {
-        Placement p;
-        if (decode_complex_trans(bytes_of(call_method(trans, names().to_bytes)), false, p)) {
-          return p;
-        }
-      }
-      return complex_placement_from_attributes(trans, false);
+      return array.complex ? complex_placement(trans, false, trans_bytes_)
+                           : simple_placement(trans, false);
     };
-    placements.base = placement_of(complex ? array.attr("cplx_trans") : array.attr("trans"));
-    const std::int64_t count = as_int64(array.attr("size")());
-    if (count != 1) {
-      const bool regular = truthy(array.attr("is_regular_array")());
-      const std::int64_t na = regular ? as_int64(array.attr("na")) : 0;
-      const std::int64_t nb_ = regular ? as_int64(array.attr("nb")) : 0;
-      if (regular && na >= 0 && nb_ >= 0 && na * nb_ == count) {
-        nb::object a = array.attr("a");
-        nb::object b = array.attr("b");
-        placements.na = na;
-        placements.nb = nb_;
-        placements.ax = as_double(a.attr("x"));
-        placements.ay = as_double(a.attr("y"));
-        placements.bx = as_double(b.attr("x"));
-        placements.by = as_double(b.attr("y"));
+    placements.base = placement_of(klayout::array_trans(array));
+    if (array.size != 1) {
+      const klayout::RegularArray regular = klayout::regular_array(array);
+      if (regular.regular && regular.na >= 0 && regular.nb >= 0 &&
+          regular.na * regular.nb == array.size) {
+        const klayout::ArrayVectors vectors = klayout::array_vectors(array);
+        placements.na = regular.na;
+        placements.nb = regular.nb;
+        placements.ax = vectors.a.x;
+        placements.ay = vectors.a.y;
+        placements.bx = vectors.b.x;
+        placements.by = vectors.b.y;
       } else {
-        each(array.attr(complex ? "each_cplx_trans" : "each_trans")(),
+        each(klayout::each_element_trans(array),
              [&](nb::handle trans) { placements.explicit_list.push_back(placement_of(trans)); });
         if (placements.explicit_list.empty()) placements.na = placements.nb = 0;
       }
