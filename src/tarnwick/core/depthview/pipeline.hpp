@@ -1,5 +1,7 @@
 #pragma once
-// The fast route of the scene: a KLayout layout to the viewer message, on the native scene only.
+// The fast route of the scene at its Python edge: a klayout.db.Layout and the PDK layer properties
+// in, the viewer message out. The reader, the plain layer table and the settings are made here;
+// the scene itself is plain C++ (scene.hpp).
 //
 // Stages: "parse" (the layout read into the cell graph and the polygon pool, polygons simplified),
 // "convert" (references combined, layers pruned, the viewer tree built) and "encode" (the message
@@ -8,39 +10,32 @@
 #include <nanobind/nanobind.h>
 
 #include <chrono>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
+#include "tarnwick/core/depthview/scene.hpp"
 
 namespace tarnwick::depthview {
 
 namespace nb = nanobind;
-
-// A layer of the layout that holds shapes the scene does not draw.
-struct UndrawnLayer {
-  std::int64_t layer;
-  std::int64_t datatype;
-  std::uint64_t shapes;  // the shapes of all cells on it, each cell's own counted once
-};
 
 // Stage times and counts of one conversion, for whoever asked (the command line, benchmarks):
 // `report` (a callable or None) is called with {"stage": name} as each stage starts, and at the end
 // with {"stage": "done", "seconds": {stage: seconds}, "counts": {...}, "reader": ...}. On the fast
 // route the final event also holds "undrawn_layers": [(layer, datatype, shapes), ...], the layers
 // with shapes that have no layer properties, in (layer, datatype) order.
-class StageReport {
+class StageReport final : public SceneStages {
  public:
   explicit StageReport(nb::handle report) : report_(nb::borrow(report)) {}
 
   // Ends the running stage and starts `name`.
-  void start(const char* name);
+  void start(const char* name) override;
   // Ends the running stage.
   void stop();
-  void count(const char* name, long long value) { counts_[name] = value; }
+  void count(const char* name, long long value) override { counts_[name] = value; }
   void reader(const std::string& description) { reader_ = description; }
   void undrawn(std::vector<UndrawnLayer> layers) { undrawn_ = std::move(layers); }
   // Whether anyone receives the report (what only the report shows need not be worked out).
@@ -62,7 +57,7 @@ class StageReport {
 struct SceneRequest {
   nb::object layout;  // a klayout.db.Layout; released once it has been read
   nb::object layers;  // {LayerSpec: PdkLayer}
-  model::Output output;
+  model::Grouping grouping;
   double z_scale;
   std::optional<double> curve_tolerance;
   nb::object exclude_layers;  // list of patterns or None
