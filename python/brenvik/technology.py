@@ -247,6 +247,68 @@ class LayerStack:
             copied.kdb_cell.shapes(index).insert(region)
         return copied
 
+    def add_derived_layers(self, layout: kdb.Layout, cells: list[int]) -> None:
+        """Computes, as `get_component_with_derived_layers` does for a component, the derived
+        layers of each cell of `cells` (indices into `layout`) over its flattened hierarchy, and
+        adds them to that cell in place.
+
+        The cell's shapes on each target layer then take the form a GDS file gives them (holes
+        cut open, rectangles as boxes, long polygons split, KLayout's order), exactly as the
+        component's copy has them once written to a GDS file and read again."""
+        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
+        if not levels:
+            return
+        for index in cells:
+            cell = layout.cell(index)
+            read = {
+                found
+                for level in levels
+                for layer in (
+                    level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
+                )
+                if (found := layout.find_layer(*layer.tuple)) is not None
+            }
+            flat = _flat_layers(cell, read)
+            results = []
+            for level in levels:
+                _refuse_huge_flattening_of(cell.name, layout, level, flat)
+                results.append((level.derived_layer, level.layer.get_region(cell)))
+            targets = []
+            for target, region in results:
+                found = layout.find_layer(*target.tuple)
+                target_index = found if found is not None else layer_index(layout, target.layer)
+                cell.shapes(target_index).insert(region)
+                if target_index not in targets:
+                    targets.append(target_index)
+            _as_in_a_gds_file(layout, cell, targets)
+
+
+def _as_in_a_gds_file(layout: kdb.Layout, cell: kdb.Cell, layers: list[int]) -> None:
+    """Replaces the shapes of `cell` on `layers` by what KLayout reads back from a GDS stream of
+    them (written in memory, never to disk)."""
+    scratch = kdb.Layout()
+    scratch.dbu = layout.dbu
+    copy = scratch.create_cell("scratch")
+    specs = []
+    for index in layers:
+        info = layout.get_info(index)
+        spec = (info.layer, info.datatype)
+        specs.append(spec)
+        copy.shapes(scratch.layer(*spec)).insert(cell.shapes(index))
+    options = kdb.SaveLayoutOptions()
+    options.format = "GDS2"
+    options.write_context_info = False
+    options.gds2_write_timestamps = False
+    back = kdb.Layout()
+    back.read_bytes(scratch.write_bytes(options), kdb.LoadLayoutOptions())
+    top = back.top_cell()
+    for index, spec in zip(layers, specs, strict=True):
+        shapes = cell.shapes(index)
+        shapes.clear()
+        found = back.find_layer(*spec)
+        if found is not None:
+            shapes.insert(top.shapes(found))
+
 
 def max_flat_shapes() -> int:
     """The most shapes that computing one derived layer may flatten: `MAX_FLAT_SHAPES`, or the
@@ -320,13 +382,19 @@ def _flat_cost(expression: LayerExpression, layout: kdb.Layout, flat: dict[int, 
 def _refuse_huge_flattening(component: Component, level: LayerLevel, flat: dict[int, _FlatLayer]):
     """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
     `max_flat_shapes` allows, each counted once per level of overlap."""
-    shapes, work = _flat_cost(level.layer, component.layout, flat)
+    _refuse_huge_flattening_of(component.name, component.layout, level, flat)
+
+
+def _refuse_huge_flattening_of(
+    name: str, layout: kdb.Layout, level: LayerLevel, flat: dict[int, _FlatLayer]
+):
+    shapes, work = _flat_cost(level.layer, layout, flat)
     limit = max_flat_shapes()
     if work > limit:
         depth = f", overlapping about {work / shapes:,.0f} deep" if work > 1.5 * shapes else ""
         raise TooManyShapesError(
             f"cannot compute the derived layer {level.derived_layer} {level.layer} of "
-            f"{component.name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
+            f"{name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
             f"of {limit:,} shapes (each counted once per level of overlap; set "
             f"{MAX_FLAT_SHAPES_VARIABLE} to raise it)"
         )

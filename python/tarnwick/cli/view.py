@@ -39,6 +39,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         help="a cell of the active PDK or a GDS file (default: demo_chip)",
     )
     add_scene_options(parser)
+    add_cell_option(parser)
     parser.add_argument(
         "-o",
         "--output",
@@ -53,6 +54,16 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         help="send the scene to the running live viewer (tarnwick serve) instead of writing files",
     )
     return parser
+
+
+def add_cell_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--cell",
+        default=None,
+        metavar="NAME",
+        help="of a layout file, draw only this cell and the hierarchy below it "
+        "(default: every top cell)",
+    )
 
 
 def _is_gds_path(target: str) -> bool:
@@ -108,6 +119,14 @@ def run(args: argparse.Namespace) -> int:
             print(f"tarnwick view: no such GDS file: {target}", file=sys.stderr)
             return 2
         component, name, source = target, Path(target).stem, f"GDS file {target}"
+        if args.cell is not None:
+            source += f", cell {args.cell}"
+    elif args.cell is not None:
+        print(
+            "tarnwick view: --cell picks a cell of a layout file, not of a PDK cell",
+            file=sys.stderr,
+        )
+        return 2
     else:
         from tarnwick.core.pdk import get_pdk
 
@@ -146,6 +165,7 @@ def run(args: argparse.Namespace) -> int:
             curve_tolerance=args.curve_tolerance,
             exclude_layers=args.exclude,
             report=progress,
+            **({"cell": args.cell} if args.cell is not None else {}),
         )
     finally:
         communication.unsubscribe(sent.append)

@@ -36,6 +36,9 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     )
     parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
     add_scene_options(parser)
+    from tarnwick.cli.view import add_cell_option
+
+    add_cell_option(parser)
     parser.add_argument(
         "--interval",
         type=_interval,
@@ -70,6 +73,8 @@ def _view_command(args: argparse.Namespace) -> list[str]:
     command += ["--by", args.by, "--z-scale", repr(args.z_scale), "--curve-tolerance", tolerance]
     if args.exclude:
         command += ["--exclude", *args.exclude]
+    if args.cell is not None:
+        command += ["--cell", args.cell]
     return command
 
 

@@ -133,8 +133,8 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
   }
   transform::PolygonExtractor extractor(units_per_micrometre, request.curve_tolerance);
   read::Extraction extraction;
-  const model::CellGraph graph =
-      read::parse(*reader, reader->top_cells(), options, extractor, extraction);
+  const std::vector<std::int64_t> drawn = request.cells ? *request.cells : reader->top_cells();
+  const model::CellGraph graph = read::parse(*reader, drawn, options, extractor, extraction);
   // The layout and what the parse kept to find shapes again are not needed any more: their memory
   // goes before the scene's grows.
   model::PolygonPool pool = std::move(extraction.pool);

@@ -8,8 +8,10 @@
 #include <nanobind/nanobind.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tarnwick/core/depthview/model/output.hpp"
 
@@ -50,6 +52,8 @@ struct SceneRequest {
   double z_scale;
   std::optional<double> curve_tolerance;
   nb::object exclude_layers;  // list of patterns or None
+  // The cells to draw, as layout cell indices; every top cell of the layout when not given.
+  std::optional<std::vector<std::int64_t>> cells = std::nullopt;
 };
 
 // The message content {"type": "data", "data": <scene>, "config": <configuration>} of the scene.
