@@ -120,10 +120,57 @@ def _cell_name(cell: Any) -> str | None:
         return None
 
 
+def _gds_cell_names(path: Path) -> list[bytes]:
+    """The cell names of a GDS file as bytes, in the order KLayout's reader meets them (a
+    structure's STRNAME, or a reference's SNAME to a structure not met yet): KLayout's Python API
+    hands names out only as UTF-8 text, so a name in another encoding is taken from the file."""
+    names: dict[bytes, None] = {}
+    with open(path, "rb") as file:
+        data = file.read()
+    position = 0
+    while position + 4 <= len(data):
+        length = int.from_bytes(data[position : position + 2], "big")
+        if length < 4:
+            break
+        if data[position + 2] in (0x06, 0x12):  # STRNAME, SNAME
+            names.setdefault(data[position + 4 : position + length].rstrip(b"\0"))
+        position += length
+    return list(names)
+
+
+def _read_names_as_latin1(layout: Any, path: Path) -> None:
+    """Renames every cell whose name is not UTF-8 (old GDS files carry Latin-1 names) to the
+    same bytes read as Latin-1: every byte is kept, so the name stays what the file says. The
+    file's names are matched to KLayout's cells by order, and used only when every other cell's
+    name agrees with that match; otherwise the layout is left as it is."""
+    cells = list(layout.each_cell())
+    unreadable = [cell for cell in cells if _cell_name(cell) is None]
+    if not unreadable or not _is_gds(path):
+        return
+    names = _gds_cell_names(path)
+    if len(names) != len(cells):
+        return
+    by_index = dict(zip(sorted(cell.cell_index() for cell in cells), names, strict=True))
+    for cell in cells:
+        name = _cell_name(cell)
+        if name is not None and name.encode() != by_index[cell.cell_index()]:
+            return
+    for cell in unreadable:
+        cell.name = by_index[cell.cell_index()].decode("latin-1")
+
+
 def _listing(names: list[str]) -> str:
     shown = ", ".join(names[:_SHOWN_CELLS])
     more = len(names) - _SHOWN_CELLS
     return shown + (f" and {more:,} more" if more > 0 else "")
+
+
+def _least_text(levels: int) -> int:
+    """The fewest bytes the scene counts for the node names and ids of one chain of cells
+    `levels` deep: one node per cell, each with its fields (256 bytes), its name (at least one
+    byte) and its id, which holds the id of its parent, a "/" and its name (at least "/Cells")."""
+    nodes = levels + 1
+    return sum(256 + 1 + 6 + 2 * i for i in range(1, nodes + 1))
 
 
 def _refuse_deep_chain(layout: Any, tops: list[Any]) -> None:
@@ -134,7 +181,7 @@ def _refuse_deep_chain(layout: Any, tops: list[Any]) -> None:
 
     limit = get_max_message_bytes()
     levels = max(top.hierarchy_levels() for top in tops)
-    if levels * levels <= limit:  # the ids of a chain of this depth take at least depth² bytes
+    if _least_text(levels) <= limit:
         return
     # Levels from each cell down to its deepest cell with shapes (-1: none below it).
     depth: dict[int, int] = {}
@@ -146,8 +193,7 @@ def _refuse_deep_chain(layout: Any, tops: list[Any]) -> None:
                 below = max(below, depth[child] + 1)
         depth[index] = below
     deepest = max(depth.get(top.cell_index(), -1) for top in tops)
-    # A node at level i has an id of at least 2 i bytes (a "/" and a name per level).
-    if deepest > 0 and deepest * (deepest + 1) > limit:
+    if deepest > 0 and _least_text(deepest) > limit:
         raise ValueError(
             f"the hierarchy is {deepest:,} levels deep: the scene's node ids alone would take more "
             f"than the limit of {limit >> 20:,} MiB of text; set TARNWICK_MAX_MESSAGE_BYTES to a "
@@ -171,6 +217,7 @@ def read_layout(path: str | os.PathLike, layer_stack: Any = None, cell: str | No
         if not _is_gds(path):
             layout = _as_gds_holds_it(layout)
     _log_reader_output(lines, path)
+    _read_names_as_latin1(layout, path)
     tops = [top for top in layout.top_cells() if _cell_name(top) != CONTEXT_CELL]
     if not tops:
         raise ValueError(f"{path} holds no cells: an empty layout has nothing to show or use")

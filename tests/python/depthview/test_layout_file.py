@@ -4,6 +4,7 @@ every top cell is drawn unless one cell is named; KLayout's reader output is log
 
 from __future__ import annotations
 
+import itertools
 import logging
 import random
 import re
@@ -130,3 +131,26 @@ def test_reader_warnings_are_logged_once_naming_the_file(tmp_path, caplog, capfd
             )
         ],
     )
+
+
+def test_latin1_cell_names_are_drawn_and_deep_chains_refused_once_read(tmp_path, monkeypatch):
+    ly = kdb.Layout()
+    top, leaf = ly.create_cell("topXe"), ly.create_cell("leaf")
+    leaf.shapes(ly.layer(*WG)).insert(kdb.Box(0, 0, 100, 100))
+    top.insert(kdb.CellInstArray(leaf.cell_index(), kdb.Trans()))
+    ly.write(str(tmp_path / "utf8.gds"))
+    latin1 = tmp_path / "latin1.gds"  # the top cell's name in Latin-1, as old files have it
+    latin1.write_bytes((tmp_path / "utf8.gds").read_bytes().replace(b"topXe", b"top\xe5e"))
+    assert '"id":"/Cells/topåe/leaf"' in message(latin1, dv.Output.CELL)
+
+    chain = kdb.Layout()
+    cells = [chain.create_cell(f"c{i}") for i in range(60)]
+    cells[-1].shapes(chain.layer(*WG)).insert(kdb.Box(0, 0, 10, 10))
+    for parent, child in itertools.pairwise(cells):
+        parent.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans()))
+    chain.write(str(tmp_path / "chain.gds"))
+    monkeypatch.setenv("TARNWICK_MAX_MESSAGE_BYTES", "10000")
+    stages: list = []
+    with pytest.raises(ValueError, match="the hierarchy is 59 levels deep"):
+        dv.depthview(str(tmp_path / "chain.gds"), dv.Output.LAYER, report=stages.append)
+    assert stages == [{"stage": "read"}]  # refused before the scene was built
