@@ -72,14 +72,18 @@ _POSITION = re.compile(r"\s*\((?:position|file)=.*\)\s*$")
 
 def _log_reader_output(lines: list[str], path: Path) -> None:
     """KLayout's warnings, once each with a count when they repeat, through the host logger,
-    naming `path`. Its error lines are dropped: the exception that follows says the same."""
+    naming `path`. Its error lines are dropped: the exception that follows says the same. Any
+    other line was not KLayout's and goes to stderr as it is."""
     from tarnwick.logger import get_logger
 
     warnings: Counter = Counter()
     for line in lines:
-        if line.upper().startswith("ERROR"):
+        if line.startswith("ERROR"):
             continue
-        text = re.sub(r"^warning:\s*", "", line, flags=re.IGNORECASE)
+        if not line.startswith("Warning"):  # not KLayout's: passed on as it was
+            print(line, file=sys.stderr)
+            continue
+        text = re.sub(r"^Warning:\s*", "", line)
         if _IN_FILE.match(text):  # names the file by itself; the logged lines name it
             continue
         warnings[_POSITION.sub("", text)] += 1
@@ -212,11 +216,14 @@ def read_layout(path: str | os.PathLike, layer_stack: Any = None, cell: str | No
     if not path.is_file():
         raise FileNotFoundError(f"no GDS file at {path}")
     layout = kdb.Layout()
-    with _captured_output() as lines:
-        layout.read(str(path))
-        if not _is_gds(path):
-            layout = _as_gds_holds_it(layout)
-    _log_reader_output(lines, path)
+    lines: list[str] = []
+    try:
+        with _captured_output() as lines:
+            layout.read(str(path))
+            if not _is_gds(path):
+                layout = _as_gds_holds_it(layout)
+    finally:
+        _log_reader_output(lines, path)
     _read_names_as_latin1(layout, path)
     tops = [top for top in layout.top_cells() if _cell_name(top) != CONTEXT_CELL]
     if not tops:

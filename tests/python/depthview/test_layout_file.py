@@ -131,6 +131,19 @@ def test_reader_warnings_are_logged_once_naming_the_file(tmp_path, caplog, capfd
             )
         ],
     )
+    # A magnification of 0: KLayout prints an error line of its own before it raises.
+    ly = kdb.Layout()
+    top, child = ly.create_cell("top"), ly.create_cell("child")
+    child.shapes(ly.layer(*WG)).insert(kdb.Box(0, 0, 10, 10))
+    top.insert(kdb.CellInstArray(child.cell_index(), kdb.ICplxTrans(2.0, 0, False, 0, 0)))
+    ly.write(str(path))
+    data = bytearray(path.read_bytes())
+    at = data.find(b"\x00\x0c\x1b\x05")  # the MAG record
+    data[at + 4 : at + 12] = bytes(8)
+    path.write_bytes(data)
+    with pytest.raises(RuntimeError, match="mag > 0"):
+        message(path, dv.Output.LAYER)
+    assert capfd.readouterr() == ("", "")
 
 
 def test_a_chain_too_deep_for_the_text_limit_is_refused_once_read(tmp_path, monkeypatch):
