@@ -169,40 +169,54 @@ def _listing(names: list[str]) -> str:
     return shown + (f" and {more:,} more" if more > 0 else "")
 
 
-def _least_text(levels: int) -> int:
-    """The fewest bytes the scene counts for the node names and ids of one chain of cells
-    `levels` deep: one node per cell, each with its fields (256 bytes), its name (at least one
-    byte) and its id, which holds the id of its parent, a "/" and its name (at least "/Cells")."""
-    nodes = levels + 1
-    return sum(256 + 1 + 6 + 2 * i for i in range(1, nodes + 1))
+# Hierarchies at most this deep are never near the scene's text limit; deeper ones are measured.
+_SHALLOW_LEVELS = 100
+_FIELDS_PER_NODE = 256  # the bytes the scene counts for a node besides its name and id
+
+
+def _text_limit(limit: int) -> str:
+    return f"{limit >> 20:,} MiB" if limit >= 1 << 20 else f"{limit:,} bytes"
 
 
 def _refuse_deep_chain(layout: Any, tops: list[Any]) -> None:
-    """ValueError when a hierarchy is so deep that the scene's node ids alone (each id holds its
-    parent's) would pass the message limit: raised before the scene builds anything. Only levels
-    that lead to shapes count, as the scene leaves out cells without any."""
+    """ValueError when a hierarchy is so deep that the scene's node names and ids alone (each id
+    holds its parent's) would pass the message limit: raised before the scene builds anything.
+
+    The count follows one chain of cells from each drawn cell down to a cell with shapes, always
+    into the deepest child, with the cells' own names: every cell on it is a node of the scene,
+    so the scene counts at least as much."""
     from tarnwick.settings import get_max_message_bytes
 
-    limit = get_max_message_bytes()
-    levels = max(top.hierarchy_levels() for top in tops)
-    if _least_text(levels) <= limit:
+    if max(top.hierarchy_levels() for top in tops) <= _SHALLOW_LEVELS:
         return
-    # Levels from each cell down to its deepest cell with shapes (-1: none below it).
+    limit = get_max_message_bytes()
+    # Levels from each cell down to its deepest cell with shapes (-1: no shapes below it).
     depth: dict[int, int] = {}
     for index in layout.each_cell_bottom_up():
         cell = layout.cell(index)
-        below = -1 if cell.is_empty() else 0
+        below = -1 if cell.bbox().empty() else 0
         for child in cell.each_child_cell():
             if depth.get(child, -1) >= 0:
                 below = max(below, depth[child] + 1)
         depth[index] = below
-    deepest = max(depth.get(top.cell_index(), -1) for top in tops)
-    if deepest > 0 and _least_text(deepest) > limit:
-        raise ValueError(
-            f"the hierarchy is {deepest:,} levels deep: the scene's node ids alone would take more "
-            f"than the limit of {limit >> 20:,} MiB of text; set TARNWICK_MAX_MESSAGE_BYTES to a "
-            "higher number to show it anyway"
-        )
+    for top in tops:
+        index, id_size, total = top.cell_index(), len("/Cells"), 0
+        while depth.get(index, -1) >= 0:
+            cell = layout.cell(index)
+            name = len((_cell_name(cell) or "?").encode())
+            id_size += 1 + name
+            total += id_size + name + _FIELDS_PER_NODE
+            if total > limit:
+                raise ValueError(
+                    f"the hierarchy below {_cell_name(top)!r} is {depth[top.cell_index()]:,} "
+                    "levels deep: the scene's node names and ids alone would take more than the "
+                    f"limit of {_text_limit(limit)} of text; set TARNWICK_MAX_MESSAGE_BYTES to a "
+                    "higher number to show it anyway"
+                )
+            children = [c for c in cell.each_child_cell() if depth.get(c, -1) >= 0]
+            if not children:
+                break
+            index = max(children, key=lambda c: depth[c])
 
 
 def read_layout(path: str | os.PathLike, layer_stack: Any = None, cell: str | None = None):

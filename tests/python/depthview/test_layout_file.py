@@ -148,13 +148,13 @@ def test_reader_warnings_are_logged_once_naming_the_file(tmp_path, caplog, capfd
 
 def test_a_chain_too_deep_for_the_text_limit_is_refused_once_read(tmp_path, monkeypatch):
     chain = kdb.Layout()
-    cells = [chain.create_cell(f"c{i}") for i in range(60)]
+    cells = [chain.create_cell(f"c{i}") for i in range(120)]
     cells[-1].shapes(chain.layer(*WG)).insert(kdb.Box(0, 0, 10, 10))
     for parent, child in itertools.pairwise(cells):
         parent.insert(kdb.CellInstArray(child.cell_index(), kdb.Trans()))
     chain.write(str(tmp_path / "chain.gds"))
-    monkeypatch.setenv("TARNWICK_MAX_MESSAGE_BYTES", "10000")
+    monkeypatch.setenv("TARNWICK_MAX_MESSAGE_BYTES", "40000")
     stages: list = []
-    with pytest.raises(ValueError, match="the hierarchy is 59 levels deep"):
+    with pytest.raises(ValueError, match="the hierarchy below 'c0' is 119 levels deep"):
         dv.depthview(str(tmp_path / "chain.gds"), dv.Output.LAYER, report=stages.append)
     assert stages == [{"stage": "read"}]  # refused before the scene was built
