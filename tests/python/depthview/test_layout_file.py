@@ -68,7 +68,19 @@ def derived_layout(seed: int) -> kdb.Layout:
     return ly
 
 
+class DemoChip:
+    """The demo chip as `tarnwick build` writes it: with its metadata, rib waveguides (derived
+    layers) and a hierarchy of the demo PDK's cells."""
+
+    @staticmethod
+    def write(path: str) -> None:
+        from tarnwick.core.pdk import get_pdk
+
+        get_pdk().get_component("demo_chip").write_gds(path)
+
+
 LAYOUTS = {
+    "the demo chip, with metadata": (DemoChip, ".gds"),
     "generated, arrays and texts": (lambda: layout_generator.make_layout(3000, 5), ".gds"),
     "generated, OASIS": (lambda: layout_generator.make_layout(1500, 2), ".oas"),
     "derived layers, holes": (lambda: derived_layout(0), ".gds"),
