@@ -97,8 +97,15 @@ def _send(command: list[str]) -> None:
 
 def run(args: argparse.Namespace) -> int:
     from tarnwick.cli.live_view import server_problem
+    from tarnwick.cli.view import _is_gds_path
     from tarnwick.live.watch import FileWatch, wait_for_change
 
+    if args.cell is not None and not _is_gds_path(args.target):
+        print(
+            "tarnwick watch: --cell picks a cell of a layout file, not of a PDK cell",
+            file=sys.stderr,
+        )
+        return 2
     problem = server_problem()
     try:
         files = _watched_files(args.target)
