@@ -70,10 +70,10 @@ _IN_FILE = re.compile(r"^In file .*:$")
 _POSITION = re.compile(r"\s*\((?:position|file)=.*\)\s*$")
 
 
-def _log_reader_output(lines: list[str], path: Path) -> None:
+def _log_reader_output(lines: list[str], path: Path, debug: bool = False) -> None:
     """KLayout's warnings, once each with a count when they repeat, through the host logger,
     naming `path`. Its error lines are dropped: the exception that follows says the same. Any
-    other line was not KLayout's and goes to stderr as it is."""
+    other line was not KLayout's and goes to stderr as it is. `debug`: logged at debug level."""
     from tarnwick.logger import get_logger
 
     warnings: Counter = Counter()
@@ -88,9 +88,10 @@ def _log_reader_output(lines: list[str], path: Path) -> None:
             continue
         warnings[_POSITION.sub("", text)] += 1
     logger = get_logger()
+    log = logger.debug if debug else logger.warning
     for text, count in warnings.items():
         times = f" ({count:,} times)" if count > 1 else ""
-        logger.warning(f"reading {path}: {text}{times}")
+        log(f"reading {path}: {text}{times}")
 
 
 _GDS_START = b"\x00\x06\x00\x02"  # the stream's first record: HEADER with its version
@@ -234,10 +235,13 @@ def read_layout(path: str | os.PathLike, layer_stack: Any = None, cell: str | No
     try:
         with _captured_output() as lines:
             layout.read(str(path))
-            if not _is_gds(path):
-                layout = _as_gds_holds_it(layout)
     finally:
         _log_reader_output(lines, path)
+    if not _is_gds(path):
+        # What KLayout says about the GDS form (its record limits) is not about the user's file.
+        with _captured_output() as lines:
+            layout = _as_gds_holds_it(layout)
+        _log_reader_output(lines, path, debug=True)
     _read_names_as_latin1(layout, path)
     tops = [top for top in layout.top_cells() if _cell_name(top) != CONTEXT_CELL]
     if not tops:
