@@ -224,21 +224,7 @@ class LayerStack:
         Levels with a derived layer expression but no ``derived_layer`` (or a derived
         expression as ``derived_layer``) are skipped. The original component is not changed.
         """
-        results = []
-        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
-        if levels:
-            read = {
-                index
-                for level in levels
-                for layer in (
-                    level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
-                )
-                if (index := component.layout.find_layer(*layer.tuple)) is not None
-            }
-            flat = _flat_layers(component.kdb_cell, read)
-        for level in levels:
-            _refuse_huge_flattening(component, level, flat)
-            results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
+        results = _derived_regions(self._derived_levels(), component.kdb_cell, component.name)
         # The copy goes into a layout of its own, so every cell keeps its name: in the same
         # layout KLayout would have to rename the copies (name$1, ...).
         copied = component.copy_into(KCLayout(dbu=component.layout.dbu), name=component.name)
@@ -246,6 +232,9 @@ class LayerStack:
             index = layer_index(copied.layout, target.layer)
             copied.kdb_cell.shapes(index).insert(region)
         return copied
+
+    def _derived_levels(self) -> list[LayerLevel]:
+        return [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
 
     def add_derived_layers(self, layout: kdb.Layout, cells: list[int]) -> None:
         """Computes, as `get_component_with_derived_layers` does for a component, the derived
@@ -255,32 +244,44 @@ class LayerStack:
         The cell's shapes on each target layer then take the form a GDS file gives them (holes
         cut open, rectangles as boxes, long polygons split, KLayout's order), exactly as the
         component's copy has them once written to a GDS file and read again."""
-        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
+        levels = self._derived_levels()
         if not levels:
             return
         for index in cells:
             cell = layout.cell(index)
-            read = {
-                found
-                for level in levels
-                for layer in (
-                    level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
-                )
-                if (found := layout.find_layer(*layer.tuple)) is not None
-            }
-            flat = _flat_layers(cell, read)
-            results = []
-            for level in levels:
-                _refuse_huge_flattening_of(cell.name, layout, level, flat)
-                results.append((level.derived_layer, level.layer.get_region(cell)))
             targets = []
-            for target, region in results:
+            for target, region in _derived_regions(levels, cell, cell.name):
                 found = layout.find_layer(*target.tuple)
+                if found is None and region.is_empty():
+                    continue  # an empty layer: a GDS file would not hold it either
                 target_index = found if found is not None else layer_index(layout, target.layer)
                 cell.shapes(target_index).insert(region)
                 if target_index not in targets:
                     targets.append(target_index)
             _as_in_a_gds_file(layout, cell, targets)
+
+
+def _derived_regions(levels: list[LayerLevel], cell: kdb.Cell, name: str) -> list[tuple]:
+    """(target layer, region) of each level, computed over `cell`'s flattened hierarchy; refused
+    with `TooManyShapesError` (naming `name`) before anything is flattened when a level would
+    flatten too many shapes."""
+    if not levels:
+        return []
+    layout = cell.layout()
+    read = {
+        index
+        for level in levels
+        for layer in (
+            level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
+        )
+        if (index := layout.find_layer(*layer.tuple)) is not None
+    }
+    flat = _flat_layers(cell, read)
+    results = []
+    for level in levels:
+        _refuse_huge_flattening(name, layout, level, flat)
+        results.append((level.derived_layer, level.layer.get_region(cell)))
+    return results
 
 
 def _as_in_a_gds_file(layout: kdb.Layout, cell: kdb.Cell, layers: list[int]) -> None:
@@ -379,15 +380,11 @@ def _flat_cost(expression: LayerExpression, layout: kdb.Layout, flat: dict[int, 
     return (left[0] + right[0], left[1] + right[1])
 
 
-def _refuse_huge_flattening(component: Component, level: LayerLevel, flat: dict[int, _FlatLayer]):
-    """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
-    `max_flat_shapes` allows, each counted once per level of overlap."""
-    _refuse_huge_flattening_of(component.name, component.layout, level, flat)
-
-
-def _refuse_huge_flattening_of(
+def _refuse_huge_flattening(
     name: str, layout: kdb.Layout, level: LayerLevel, flat: dict[int, _FlatLayer]
 ):
+    """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
+    `max_flat_shapes` allows, each counted once per level of overlap."""
     shapes, work = _flat_cost(level.layer, layout, flat)
     limit = max_flat_shapes()
     if work > limit:
