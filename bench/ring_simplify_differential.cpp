@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     const RingComparison outcome = differential.compare(ring);
     std::printf("%s\nrefusal: %s, GEOS ok: %d, mismatch: %d\n",
                 describe(ring, differential.kept, differential.geos_result).c_str(),
-                std::string(tarnwick::depthview::refusal_name(outcome.refusal)).c_str(),
+                std::string(tarnwick::depthview::transform::refusal_name(outcome.refusal)).c_str(),
                 outcome.geos_ok, outcome.mismatch);
     return outcome.mismatch ? 1 : 0;
   }
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         if (mismatched.size() < 20) mismatched.push_back(index);
       }
     } else {
-      ++tally.refusals[std::string(tarnwick::depthview::refusal_name(refusal))];
+      ++tally.refusals[std::string(tarnwick::depthview::transform::refusal_name(refusal))];
       tally.geos_seconds_refused += geos_seconds;
       if (tally.refused.size() < 5) tally.refused.push_back(index);
     }

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "tarnwick/core/depthview/read/direct_reader.hpp"
-#include "tarnwick/core/depthview/read/python_reader.hpp"
+#include "tarnwick/core/depthview/read/python_api_reader.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/services.hpp"
 
@@ -24,7 +24,7 @@ using namespace tarnwick::depthview;
 namespace {
 
 std::unique_ptr<read::LayoutReader> open(nb::handle layout, const std::string& reader) {
-  if (reader == "python-api") return std::make_unique<read::PythonReader>(layout);
+  if (reader == "python-api") return std::make_unique<read::PythonApiReader>(layout);
   if (reader != "direct") {
     tarnwick::host::raise(PyExc_ValueError, "reader must be 'python-api' or 'direct'");
   }
@@ -39,7 +39,7 @@ nb::dict walk(nb::handle layout, const std::string& reader_name) {
   const auto start = std::chrono::steady_clock::now();
   std::uint64_t shapes = 0, points = 0, instances = 0, placements = 0;
   read::ShapeBatch batch;
-  std::vector<read::InstanceInfo> infos;
+  std::vector<read::CellInstance> infos;
   const std::vector<read::LayerInfo> layers = reader->layers();
   reader->top_cells();
   for (std::int64_t cell : reader->cells()) {
@@ -49,9 +49,9 @@ nb::dict walk(nb::handle layout, const std::string& reader_name) {
       shapes += batch.kinds.size();
       points += batch.coordinates.size() / 2;
     }
-    reader->instances(cell, infos);
+    reader->cell_instances(cell, infos);
     instances += infos.size();
-    for (const read::InstanceInfo& info : infos) placements += info.placements.count();
+    for (const read::CellInstance& info : infos) placements += info.placements.count();
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -81,7 +81,7 @@ nb::list answers(nb::handle layout, const std::string& reader_name) {
   for (std::int64_t cell : reader->top_cells()) tops.append(cell);
   out.append(tops);
   read::ShapeBatch batch;
-  std::vector<read::InstanceInfo> infos;
+  std::vector<read::CellInstance> infos;
   for (std::int64_t cell : reader->cells()) {
     nb::list entry;
     entry.append(cell);
@@ -94,9 +94,9 @@ nb::list answers(nb::handle layout, const std::string& reader_name) {
       for (auto c : batch.coordinates) coordinates.append(c);
       entry.append(nb::make_tuple(l.index, kinds, sizes, coordinates, batch.first_other));
     }
-    reader->instances(cell, infos);
-    for (const read::InstanceInfo& info : infos) {
-      const model::InstancePlacements& p = info.placements;
+    reader->cell_instances(cell, infos);
+    for (const read::CellInstance& info : infos) {
+      const model::CellInstancePlacements& p = info.placements;
       nb::list listed;
       for (const model::Placement& e : p.explicit_list) listed.append(placement_values(e));
       entry.append(nb::make_tuple(info.target, placement_values(p.base), p.na, p.nb, p.ax, p.ay,

@@ -1,4 +1,4 @@
-#include "tarnwick/host/atomic_file.hpp"
+#include "tarnwick/support/atomic_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using tarnwick::host::files::commit;
-using tarnwick::host::files::FileError;
-using tarnwick::host::files::RefusedContent;
-using tarnwick::host::files::temporary_name_beside;
-using tarnwick::host::files::write_atomically;
+using tarnwick::support::files::commit;
+using tarnwick::support::files::FileError;
+using tarnwick::support::files::RefusedContent;
+using tarnwick::support::files::temporary_name_beside;
+using tarnwick::support::files::write_atomically;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 namespace tarnwick::testing {
 
-using depthview::RingRefusal;
+using depthview::transform::RingRefusal;
 
 // Whether the ring points at `kept` are GEOS's result, bit for bit.
 inline bool same_points(std::span<const std::array<double, 2>> ring,
@@ -40,7 +40,7 @@ struct RingComparison {
 
 // Scratch buffers and both simplifiers, reused ring after ring.
 struct RingDifferential {
-  depthview::RingSimplifier native;
+  depthview::transform::RingSimplifier native;
   GeosRingSimplifier geos;
   std::vector<std::uint32_t> kept;
   std::vector<std::array<double, 2>> geos_result;

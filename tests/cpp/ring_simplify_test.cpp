@@ -15,9 +15,9 @@
 #include "tarnwick/core/depthview/transform/orientation_index.hpp"
 
 using namespace tarnwick::testing;
-using tarnwick::depthview::matches_geos_version;
-using tarnwick::depthview::RingSimplifier;
-using tarnwick::depthview::simplify_ring;
+using tarnwick::depthview::transform::matches_geos_version;
+using tarnwick::depthview::transform::RingSimplifier;
+using tarnwick::depthview::transform::simplify_ring;
 using Point2 = std::array<double, 2>;
 using Ring = std::vector<std::array<double, 2>>;
 
@@ -82,7 +82,7 @@ TEST(RingSimplify, OrientationEqualsGeosNearCollinearPoints) {
     const Point2 p1{coordinate(x), coordinate(y)};
     const Point2 p2{coordinate(x + s * dx), coordinate(y + s * dy)};
     const Point2 q{nudge(coordinate(x + t * dx)), nudge(coordinate(y + t * dy))};
-    const int native = tarnwick::depthview::orientation_index(p1, p2, q);
+    const int native = tarnwick::depthview::transform::orientation_index(p1, p2, q);
     const int geos = GEOSOrientationIndex_r(context, p1[0], p1[1], p2[0], p2[1], q[0], q[1]);
     if (native == 0) ++collinear;
     if (native != geos && ++mismatches <= 3) {

@@ -96,7 +96,7 @@ TEST(Placement, MatrixRowsAndSigns) {
 }
 
 TEST(Placement, ArraysRunTheFirstVectorFastest) {
-  model::InstancePlacements array;
+  model::CellInstancePlacements array;
   array.base = Placement::simple(1, false, 5, 7);
   array.na = 3;
   array.nb = 2;
@@ -199,12 +199,12 @@ TEST(PlacementCount, CountsEveryPathAndSaturates) {
   model::CellGraph graph;
   graph.tops = {0};
   auto& top = graph.cells[0];
-  top.instances = {{1, {}}, {1, {}}};
+  top.cell_instances = {{1, {}}, {1, {}}};
   auto& a = graph.cells[1];
   a.index = 1;
-  model::InstancePlacements array;
+  model::CellInstancePlacements array;
   array.na = 3;
-  a.instances = {{2, array}};
+  a.cell_instances = {{2, array}};
   graph.cells[2].index = 2;
   EXPECT_EQ(transform::count_placements(graph), 8u);
   EXPECT_THROW(transform::check_placement_limit(graph, 7), transform::TooManyPlacements);
@@ -214,7 +214,7 @@ TEST(PlacementCount, CountsEveryPathAndSaturates) {
   chain.tops = {0};
   for (std::int64_t c = 0; c < 80; ++c) {
     chain.cells[c].index = c;
-    chain.cells[c].instances = {{c + 1, {}}, {c + 1, {}}};
+    chain.cells[c].cell_instances = {{c + 1, {}}, {c + 1, {}}};
   }
   chain.cells[80].index = 80;
   EXPECT_EQ(transform::count_placements(chain), ~0ull);

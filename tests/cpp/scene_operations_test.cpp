@@ -24,19 +24,19 @@ model::CellGraph small_graph() {
   t.index = 0;
   t.name = "T";
   t.polygons = {{0, {0}}};
-  model::InstancePlacements p1, p2;
+  model::CellInstancePlacements p1, p2;
   p1.base = Placement::simple(1, false, 100, 0);
   p2.base = Placement::simple(0, true, 0, 500);
-  t.instances = {{1, p1}, {1, p2}};
+  t.cell_instances = {{1, p1}, {1, p2}};
   auto& a = graph.cells[1];
   a.index = 1;
   a.name = "A";
   a.polygons = {{1, {1}}};
-  model::InstancePlacements b;
+  model::CellInstancePlacements b;
   b.base = Placement::simple(3, false, 5, 5);
   b.na = 2;
   b.ax = 20;
-  a.instances = {{2, b}};
+  a.cell_instances = {{2, b}};
   auto& leaf = graph.cells[2];
   leaf.index = 2;
   leaf.name = "B";
@@ -83,7 +83,7 @@ TEST(Combine, GroupsSiblingsAndComposesParentAfterChild) {
   // For each own placement (outer), each parent placement (inner): a1·b1, a2·b1, a1·b2, a2·b2.
   ASSERT_EQ(b.placements.size(), 4u);
   std::vector<Placement> bs;
-  graph.cell(1).instances[0].placements.expand(bs);
+  graph.cell(1).cell_instances[0].placements.expand(bs);
   EXPECT_TRUE(b.placements[1].same_as(model::compose(a.placements[1], bs[0])));
   EXPECT_TRUE(b.placements[2].same_as(model::compose(a.placements[0], bs[1])));
 }

@@ -1,9 +1,9 @@
-#include "tarnwick/host/text.hpp"
+#include "tarnwick/support/text.hpp"
 
 #include <gtest/gtest.h>
 
-using tarnwick::host::text::ends_with;
-using tarnwick::host::text::last_path_component;
+using tarnwick::support::text::ends_with;
+using tarnwick::support::text::last_path_component;
 
 TEST(Text, LastPathComponent) {
   EXPECT_EQ(last_path_component("/a/b/cells.py"), "cells.py");

@@ -33,12 +33,12 @@ void without_gil(nb::handle path, Operation&& operation) {
   try {
     nb::gil_scoped_release unlocked;
     operation();
-  } catch (const FileError& error) {
+  } catch (const support::files::FileError& error) {
     nb::object name = checked(PyOS_FSPath(path.ptr()));
     errno = error.code().value();
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
     throw nb::python_error();
-  } catch (const RefusedContent& refusal) {
+  } catch (const support::files::RefusedContent& refusal) {
     raise(PyExc_OSError, std::string_view(refusal.what()));
   }
 }
@@ -56,7 +56,7 @@ void write_bytes(nb::handle path, nb::handle data) {
   const std::string target = os_path(path);
   const std::string_view content(PyBytes_AS_STRING(data.ptr()),
                                  static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())));
-  without_gil(path, [&] { write_atomically(target, content); });
+  without_gil(path, [&] { support::files::write_atomically(target, content); });
 }
 
 void write_text(nb::handle path, nb::handle text) {
@@ -64,7 +64,7 @@ void write_text(nb::handle path, nb::handle text) {
 }
 
 nb::object temporary_path_beside(nb::handle path, const char* suffix) {
-  const std::string name = files::temporary_name_beside(os_path(path), suffix);
+  const std::string name = support::files::temporary_name_beside(os_path(path), suffix);
   return files::path(
       checked(PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
 }
@@ -72,12 +72,12 @@ nb::object temporary_path_beside(nb::handle path, const char* suffix) {
 void commit(nb::handle temporary, nb::handle path, const ContentCheck& check) {
   const std::string from = os_path(temporary);
   const std::string to = os_path(path);
-  without_gil(path, [&] { files::commit(from, to, check); });
+  without_gil(path, [&] { support::files::commit(from, to, check); });
 }
 
 void remove_quietly(nb::handle path) noexcept {
   try {
-    files::remove_quietly(os_path(path));
+    support::files::remove_quietly(os_path(path));
   } catch (nb::python_error&) {
     // A path without an operating-system form names no file that could be removed.
   }

@@ -5,11 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "tarnwick/host/atomic_file.hpp"
+#include "tarnwick/support/atomic_file.hpp"
 
 namespace tarnwick::host::files {
 
 namespace nb = nanobind;
+using support::files::ContentCheck;
 
 // pathlib.Path(value).
 nb::object path(nb::handle value);
@@ -23,9 +24,9 @@ void make_directories(nb::handle directory);
 bool is_file(nb::handle path);
 // The whole text of the file at `path`, read as UTF-8.
 nb::object read_text(nb::handle path);
-// Writes `data` (bytes) to the file at `path`, replacing it whole or not at all (atomic_file.hpp):
-// through a temporary file beside it, flushed to disk before it takes the name. A failed write
-// raises OSError naming `path` and leaves no partial file.
+// Writes `data` (bytes) to the file at `path`, replacing it whole or not at all
+// (support/atomic_file.hpp): through a temporary file beside it, flushed to disk before it takes
+// the name. A failed write raises OSError naming `path` and leaves no partial file.
 void write_bytes(nb::handle path, nb::handle data);
 // write_bytes of `text` (a Python text) as UTF-8.
 void write_text(nb::handle path, nb::handle text);

@@ -15,6 +15,7 @@
 //   klayout.hpp     KLayout layouts and transformations (klayout.db)
 //   files.hpp       paths, directories, temporary files (pathlib, os, tempfile)
 //   runtime.hpp     introspection of functions and errors, natural order, mappings
+//   arrays.hpp      numpy arrays and dataclasses of the scene records (numpy, dataclasses)
 //   python_text.hpp Python texts and raising errors with them
 //
 // Every facade calls through a lazy binding (lazy.hpp): loading a compiled module imports no
@@ -30,6 +31,7 @@
 // are replaced the same way on the library module.
 #include <nanobind/nanobind.h>
 
+#include "tarnwick/host/arrays.hpp"
 #include "tarnwick/host/documents.hpp"
 #include "tarnwick/host/factories.hpp"
 #include "tarnwick/host/files.hpp"

@@ -3,7 +3,7 @@
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/services.hpp"
-#include "tarnwick/host/text.hpp"
+#include "tarnwick/support/text.hpp"
 
 namespace tarnwick::build {
 
@@ -23,8 +23,8 @@ std::string source_location(nb::handle cell_func) {
     // getfile gives text for every object it accepts; anything else counts as no file.
     if (!PyUnicode_Check(source_file.ptr())) return {};
     const std::string file = utf8(source_file);
-    return " (" + std::string(host::text::last_path_component(file)) + ":" + utf8_text_of(lineno) +
-           ")";
+    return " (" + std::string(support::text::last_path_component(file)) + ":" +
+           utf8_text_of(lineno) + ")";
   } catch (nb::python_error& error) {
     if (error.matches(PyExc_OSError) || error.matches(PyExc_TypeError)) return {};
     throw;
@@ -109,7 +109,7 @@ std::optional<std::string> check_self_referencing_schematic(const std::string& n
     if (!PyUnicode_Check(comp.ptr()) || !comp.equal(own_name)) continue;
     return "Schematic '" + name + "' references itself as instance '" + utf8_text_of(inst_name) +
            "'. This would cause infinite recursion. Remove the self-referencing instance from " +
-           std::string(host::text::last_path_component(utf8_text_of(result->path))) + ".";
+           std::string(support::text::last_path_component(utf8_text_of(result->path))) + ".";
   }
   return std::nullopt;
 }

@@ -5,7 +5,7 @@
 #include "tarnwick/core/build/errors.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/services.hpp"
-#include "tarnwick/host/text.hpp"
+#include "tarnwick/support/text.hpp"
 
 namespace tarnwick::build {
 
@@ -57,8 +57,9 @@ std::string format_error_with_location(nb::handle exception) {
   std::optional<host::runtime::TraceEntry> entry = host::runtime::innermost_trace_entry(exception);
   if (!entry) return utf8_text_of(exception);
   const std::string filename = utf8_text_of(entry->filename);
-  return utf8_text_of(exception) + " (" + std::string(host::text::last_path_component(filename)) +
-         ":" + utf8_text_of(entry->lineno) + ")";
+  return utf8_text_of(exception) + " (" +
+         std::string(support::text::last_path_component(filename)) + ":" +
+         utf8_text_of(entry->lineno) + ")";
 }
 
 nb::object update_factory_error_status(const std::string& factory_name,

@@ -3,7 +3,7 @@
 #include <nanobind/nanobind.h>
 
 #include "tarnwick/core/depthview/entry.hpp"
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/python/asdict.hpp"
 #include "tarnwick/core/depthview/python/buffers.hpp"
 #include "tarnwick/core/depthview/python/errors.hpp"
@@ -16,7 +16,7 @@
 
 namespace nb = nanobind;
 using namespace nb::literals;
-using tarnwick::depthview::model::Output;
+using tarnwick::depthview::model::Grouping;
 using tarnwick::depthview::python::KTrans;
 using tarnwick::depthview::python::ParseGDS;
 
@@ -75,7 +75,7 @@ void declare_parser(nb::module_& m) {
       .def_rw("instances", &ParseGDS::instances)
       .def_prop_ro("instance_index", &ParseGDS::instance_index)
       .def_prop_ro("instance_mapping", &ParseGDS::instance_mapping,
-                   "{(cell index, layer index, shape position): instance index}, a copy.")
+                   "{(cell index, layer index, shape position): pool index}, a copy.")
       .def_rw("parsed_cells", &ParseGDS::parsed_cells, nb::arg("value").none())
       .def_rw("parsed_layers", &ParseGDS::parsed_layers, nb::arg("value").none())
       .def_rw("cell_combined", &ParseGDS::cell_combined)
@@ -114,9 +114,9 @@ NB_MODULE(depthview, m) {
   m.attr("FORMAT") = "GDS";
   m.attr("VERSION") = "3";
 
-  nb::enum_<Output>(m, "Output", "How the scene is grouped: by cell hierarchy or by layer.")
-      .value("CELL", Output::CELL)
-      .value("LAYER", Output::LAYER);
+  nb::enum_<Grouping>(m, "Output", "How the scene is grouped: by cell hierarchy or by layer.")
+      .value("CELL", Grouping::CELL)
+      .value("LAYER", Grouping::LAYER);
   dv::python::declare_records(m);
   declare_ktrans(m);
   declare_parser(m);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/pipeline.hpp"
 #include "tarnwick/core/depthview/python/arguments.hpp"
 #include "tarnwick/core/depthview/python/buffers.hpp"
@@ -34,7 +34,7 @@ namespace {
 namespace library = host::library;
 
 std::string name_of_type(nb::handle value) { return host::utf8_text_of(host::name_of_type(value)); }
-using model::Output;
+using model::Grouping;
 
 nb::module_ this_module() { return nb::module_::import_("tarnwick.core.depthview"); }
 
@@ -145,10 +145,10 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   return result;
 }
 
-Output checked_output(nb::handle output) {
+Grouping checked_grouping(nb::handle output) {
   nb::object type = this_module().attr("Output");
-  if (output.equal(type.attr("CELL"))) return Output::CELL;
-  if (output.equal(type.attr("LAYER"))) return Output::LAYER;
+  if (output.equal(type.attr("CELL"))) return Grouping::CELL;
+  if (output.equal(type.attr("LAYER"))) return Grouping::LAYER;
   host::raise(PyExc_ValueError, "Only Output.CELL and Output.LAYER are allowed");
 }
 
@@ -160,7 +160,7 @@ nb::object records_scene(nb::handle layout, nb::handle layers, nb::handle output
       nb::arg("curve_tolerance") =
           inputs.curve_tolerance ? nb::object(nb::float_(*inputs.curve_tolerance)) : nb::none(),
       nb::arg("exclude_layers") = inputs.exclude_layers);
-  if (checked_output(output) == Output::CELL) {
+  if (checked_grouping(output) == Grouping::CELL) {
     gds.attr("export_cells")(nb::arg("combine") = true);
   } else {
     gds.attr("export_layers")(nb::arg("combine") = true);
@@ -200,11 +200,11 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
     if (!library::is_layer_stack(layer_stack)) host::raise_assertion();
     if (!library::is_layer_views(layer_views)) host::raise_assertion();
   }
-  const bool native = this_module().attr("ParseGDS").is(nb::type<python::ParseGDS>());
+  const bool own_parser = this_module().attr("ParseGDS").is(nb::type<python::ParseGDS>());
   nb::object content = with_layout(
-      component, layer_views, layer_stack, cell, native,
+      component, layer_views, layer_stack, cell, own_parser,
       [&](nb::object layout, nb::dict layers, DrawnCells cells) -> nb::object {
-        if (!native) {
+        if (!own_parser) {
           // A replaced parser is used as given: the scene through its records.
           nb::object scene = records_scene(layout, layers, output, inputs, true);
           report.start("encode");
@@ -214,7 +214,7 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
           data["config"] = viewer_config();
           return host::json::dumps(data, host::json::Style::compact);
         }
-        SceneRequest request{std::move(layout), std::move(layers),      checked_output(output),
+        SceneRequest request{std::move(layout), std::move(layers),      checked_grouping(output),
                              inputs.z_scale,    inputs.curve_tolerance, inputs.exclude_layers,
                              std::move(cells)};
         return scene_message(std::move(request), report);
@@ -231,7 +231,7 @@ nb::str viewer_message(nb::handle layout, nb::handle layers, nb::handle output, 
   if (!PyDict_Check(layers.ptr())) {
     host::raise(PyExc_TypeError, "layers must be a dict of PdkLayer, not " + name_of_type(layers));
   }
-  SceneRequest request{nb::borrow(layout), nb::borrow(layers),     checked_output(output),
+  SceneRequest request{nb::borrow(layout), nb::borrow(layers),     checked_grouping(output),
                        inputs.z_scale,     inputs.curve_tolerance, inputs.exclude_layers};
   nb::str content = scene_message(std::move(request), report);
   report.done();

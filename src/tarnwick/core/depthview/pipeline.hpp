@@ -1,5 +1,7 @@
 #pragma once
-// The fast route of the scene: a KLayout layout to the viewer message, on the native scene only.
+// The fast route of the scene at its Python edge: a klayout.db.Layout and the PDK layer properties
+// in, the viewer message out. The reader, the plain layer table and the settings are made here;
+// the scene itself is plain C++ (scene.hpp).
 //
 // Stages: "parse" (the layout read into the cell graph and the polygon pool, polygons simplified),
 // "convert" (references combined, layers pruned, the viewer tree built) and "encode" (the message
@@ -13,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
+#include "tarnwick/core/depthview/scene.hpp"
 
 namespace tarnwick::depthview {
 
@@ -22,15 +25,15 @@ namespace nb = nanobind;
 // Stage times and counts of one conversion, for whoever asked (the command line, benchmarks):
 // `report` (a callable or None) is called with {"stage": name} as each stage starts, and at the end
 // with {"stage": "done", "seconds": {stage: seconds}, "counts": {...}, "reader": ...}.
-class StageReport {
+class StageReport final : public SceneStages {
  public:
   explicit StageReport(nb::handle report) : report_(nb::borrow(report)) {}
 
   // Ends the running stage and starts `name`.
-  void start(const char* name);
+  void start(const char* name) override;
   // Ends the running stage.
   void stop();
-  void count(const char* name, long long value) { counts_[name] = value; }
+  void count(const char* name, long long value) override { counts_[name] = value; }
   void reader(const std::string& description) { reader_ = description; }
   // Sends the final report.
   void done();
@@ -48,7 +51,7 @@ class StageReport {
 struct SceneRequest {
   nb::object layout;  // a klayout.db.Layout; released once it has been read
   nb::object layers;  // {LayerSpec: PdkLayer}
-  model::Output output;
+  model::Grouping grouping;
   double z_scale;
   std::optional<double> curve_tolerance;
   nb::object exclude_layers;  // list of patterns or None

@@ -15,8 +15,8 @@
 
 #include "tarnwick/core/depthview/direct/build_ids.hpp"
 #include "tarnwick/core/depthview/direct/built_against.hpp"
+#include "tarnwick/core/depthview/direct/direct_reader.hpp"
 #include "tarnwick/core/depthview/direct/layout_object.hpp"
-#include "tarnwick/core/depthview/direct/native_reader.hpp"
 #include "tarnwick/core/depthview/read/direct_capsule.hpp"
 #include "tarnwick/host/klayout.hpp"
 #include "tarnwick/host/services.hpp"
@@ -31,10 +31,10 @@ using tarnwick::depthview::read::LayoutReader;
 LayoutReader* open_reader(PyObject* layout, std::string* why_not) {
   try {
     nb::object layout_type = tarnwick::host::klayout::layout_type();
-    db::Layout* native =
+    db::Layout* cpp_layout =
         tarnwick::depthview::direct::layout_behind(layout, layout_type.ptr(), *why_not);
-    if (native == nullptr) return nullptr;
-    return new tarnwick::depthview::direct::NativeReader(layout, layout_type.ptr(), native);
+    if (cpp_layout == nullptr) return nullptr;
+    return new tarnwick::depthview::direct::DirectReader(layout, layout_type.ptr(), cpp_layout);
   } catch (nb::python_error& error) {
     *why_not = error.what();
   } catch (const std::exception& error) {

@@ -1,8 +1,8 @@
 #pragma once
 // The layout's cells as the scene reads them: each cell once, with its own polygons per layer (as
-// instance indices into the polygon pool) and its instances. No Python in here.
+// pool indices) and its cell instances. No Python in here.
 //
-// A cell placed many times is held once; the scene's trees (one record per instance by cell,
+// A cell placed many times is held once; the scene's trees (one record per cell instance by cell,
 // references combined per cell, pruned copies per layer) are views of this graph.
 #include <cstdint>
 #include <string>
@@ -17,10 +17,10 @@ namespace tarnwick::depthview::model {
 struct CellContent {
   std::int64_t index = 0;
   std::string name;  // UTF-8
-  // The cell's own polygons: (layer index, instance indices in shape order) for each layer that
+  // The cell's own polygons: (layer index, pool indices in shape order) for each layer that
   // has polygons in this cell, in the order of the layers read.
   std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> polygons;
-  std::vector<Instance> instances;
+  std::vector<CellInstance> cell_instances;
 };
 
 struct CellGraph {

@@ -101,13 +101,13 @@ void multiply(std::span<const Placement> parents, std::span<const Placement> chi
   }
 }
 
-std::uint64_t InstancePlacements::count() const {
+std::uint64_t CellInstancePlacements::count() const {
   if (!explicit_list.empty()) return explicit_list.size();
   if (na <= 0 || nb <= 0) return 0;
   return static_cast<std::uint64_t>(na) * static_cast<std::uint64_t>(nb);
 }
 
-void InstancePlacements::expand(std::vector<Placement>& out) const {
+void CellInstancePlacements::expand(std::vector<Placement>& out) const {
   if (!explicit_list.empty()) {
     out.insert(out.end(), explicit_list.begin(), explicit_list.end());
     return;

@@ -70,10 +70,10 @@ Placement compose(const Placement& p, const Placement& t);
 void multiply(std::span<const Placement> parents, std::span<const Placement> children,
               std::vector<Placement>& out);
 
-// The placements of one instance: `base` for the element (0, 0) of a regular array of na × nb
+// The placements of one cell instance: `base` for the element (0, 0) of a regular array of na × nb
 // elements, element (i, j) displaced by i·a + j·b with i running fastest (KLayout's order), or an
 // explicit list of placements (irregular arrays).
-struct InstancePlacements {
+struct CellInstancePlacements {
   Placement base;
   std::int64_t na = 1, nb = 1;
   double ax = 0.0, ay = 0.0, bx = 0.0, by = 0.0;
@@ -84,10 +84,11 @@ struct InstancePlacements {
   void expand(std::vector<Placement>& out) const;
 };
 
-// One instance of a cell: the placed cell and its placements.
-struct Instance {
+// One cell instance: a reference of a cell inside another (possibly an array), the placed cell
+// and its placements.
+struct CellInstance {
   std::int64_t target;  // the placed cell's index
-  InstancePlacements placements;
+  CellInstancePlacements placements;
 };
 
 }  // namespace tarnwick::depthview::model

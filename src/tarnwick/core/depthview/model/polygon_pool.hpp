@@ -3,7 +3,7 @@
 // of the hull points it keeps (x0, y0, x1, y1, ...; the closing point not repeated). No Python in
 // here.
 //
-// Polygon k of the pool is the polygon whose instance index is `first_index() + k`. Coordinates in
+// Polygon k of the pool is the polygon whose pool index is `first_index() + k`. Coordinates in
 // micrometres are the stored integers divided by the layout's database units per micrometre, as
 // doubles; the viewer takes those as float32.
 //
@@ -44,7 +44,7 @@ class PolygonPool {
 
   // The number of polygons held.
   std::size_t size() const { return polygons_.size(); }
-  // The instance index of the first polygon held (polygons of earlier parses were handed on).
+  // The pool index of the first polygon held (polygons of earlier parses were handed on).
   std::int64_t first_index() const { return first_index_; }
   std::int64_t end_index() const { return first_index_ + static_cast<std::int64_t>(size()); }
 
@@ -67,7 +67,7 @@ class PolygonPool {
     return released_ != before;
   }
 
-  // Forgets the polygons held; the next one added gets the instance index end_index().
+  // Forgets the polygons held; the next one added gets the pool index end_index().
   void hand_on() {
     first_index_ = end_index();
     *this = PolygonPool(first_index_);

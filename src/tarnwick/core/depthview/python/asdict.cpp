@@ -33,8 +33,8 @@ const std::vector<nb::object>& field_names(nb::handle type) {
   static std::unordered_map<PyObject*, std::vector<nb::object>> names;  // classes live on
   auto [found, fresh] = names.try_emplace(type.ptr());
   if (fresh) {
-    for (nb::handle field : host::dataclasses.resolved().attr("fields")(type)) {
-      found->second.push_back(field.attr("name"));
+    for (nb::handle field : host::dataclass::fields(type)) {
+      found->second.push_back(host::dataclass::field_name(field));
     }
     type.inc_ref();
   }

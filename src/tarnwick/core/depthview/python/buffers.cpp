@@ -26,9 +26,7 @@ struct DtypeInfo {
 class Walker {
  public:
   Walker() {
-    nb::handle numpy = host::numpy.resolved();
-    ndarray_ = nb::borrow(numpy.attr("ndarray"));
-    ascontiguousarray_ = nb::borrow(numpy.attr("ascontiguousarray"));
+    ndarray_ = host::arrays::ndarray_type();
     key_shape_ = nb::str("shape");
     key_dtype_ = nb::str("dtype");
     key_buffer_ = nb::str("buffer");
@@ -89,18 +87,18 @@ class Walker {
   };
 
   const DtypeInfo& dtype_info(nb::handle array) {
-    nb::object dtype = array.attr("dtype");
+    nb::object dtype = host::arrays::dtype(array);
     for (const DtypeInfo& info : dtypes_) {
       if (info.dtype.is(dtype)) return info;
     }
     DtypeInfo info;
     info.dtype = dtype;
-    const std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+    host::arrays::DtypeFacts facts = host::arrays::dtype_facts(dtype);
+    const std::string& kind = facts.kind;
     // Booleans, signed and unsigned integers, floats and complex numbers: plain numbers in memory.
     info.numeric = kind.size() == 1 && std::string("biufc").find(kind[0]) != std::string::npos;
-    info.native = nb::cast<bool>(dtype.attr("isnative"));
-    info.name = nb::borrow(dtype.attr("name"));
-    if (!info.native) info.name = nb::borrow(dtype.attr("newbyteorder")(nb::str("=")).attr("name"));
+    info.native = facts.native;
+    info.name = std::move(facts.name);
     dtypes_.push_back(std::move(info));
     return dtypes_.back();
   }
@@ -109,15 +107,12 @@ class Walker {
   // row-major contiguous or not in native byte order.
   nb::object buffer_record(nb::handle array, const DtypeInfo& info) {
     nb::object source = nb::borrow(array);
-    if (!info.native) {
-      nb::object native = info.dtype.attr("newbyteorder")(nb::str("="));
-      source = array.attr("astype")(native, nb::arg("order") = "C");
-    }
+    if (!info.native) source = host::arrays::in_native_order(array, info.dtype);
     Py_buffer view;
     if (PyObject_GetBuffer(source.ptr(), &view, PyBUF_RECORDS_RO) != 0) throw nb::python_error();
     if (!PyBuffer_IsContiguous(&view, 'C')) {
       PyBuffer_Release(&view);
-      source = ascontiguousarray_(source);
+      source = host::arrays::contiguous(source);
       if (PyObject_GetBuffer(source.ptr(), &view, PyBUF_RECORDS_RO) != 0) {
         throw nb::python_error();
       }
@@ -149,7 +144,7 @@ class Walker {
     return record;
   }
 
-  nb::object ndarray_, ascontiguousarray_;
+  nb::object ndarray_;
   nb::object key_shape_, key_dtype_, key_buffer_, key_codec_, codec_;
   std::deque<DtypeInfo> dtypes_;  // deque: references stay valid as it grows
 };

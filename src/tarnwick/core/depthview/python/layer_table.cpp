@@ -2,6 +2,9 @@
 
 #include <nanobind/stl/string.h>
 
+#include <exception>
+#include <new>
+
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/errors.hpp"
 #include "tarnwick/host/json.hpp"
@@ -94,6 +97,81 @@ LayerTable::LayerTable(nb::handle layers, double z_scale, nb::handle exclude_lay
       reverse_layer_map_(nb::borrow(reverse_layer_map)),
       z_scale_(z_scale) {}
 
+namespace {
+
+// What a layer shows, looked up in this order: its name, whether it is excluded, then (not
+// excluded) its height, bottom, colour and the index under which by-layer trees hold its polygons.
+struct LookedUp {
+  LayerTable::Values values;
+  bool excluded = false;
+  double height = 0.0, zmin = 0.0;
+  std::int64_t polygons_index = 0;
+};
+
+LookedUp look_up(nb::handle layers, double z_scale, nb::handle exclude_layers,
+                 nb::handle reverse_layer_map, nb::handle found) {
+  // The map's value as a tuple: a layer key of the PDK properties.
+  nb::object spec = checked(PySequence_Tuple(found.ptr()));
+  LookedUp result;
+  result.values.name = layer_name(layers, spec);
+  result.excluded = excluded(exclude_layers, result.values.name);
+  if (result.excluded) return result;
+  result.height = layer_height(layers, z_scale, spec);
+  result.zmin = layer_zmin(layers, z_scale, spec);
+  result.values.height = nb::float_(result.height);
+  result.values.color = layer_color(layers, spec);
+  result.values.loc = nb::make_tuple(nb::make_tuple(0, 0, result.zmin), nb::make_tuple(0, 0, 0, 1));
+  // By layer, a cell keeps this layer's polygons under the index that the reverse map gives.
+  nb::object reverse = lookup(reverse_layer_map, spec);
+  result.polygons_index = reverse.is_valid() ? host::as_int64(reverse) : kNoLayer;
+  return result;
+}
+
+// Runs `work`; an error it raises is kept and returned rather than raised, except interrupts and
+// other exits (Python exceptions that are no Exception) and running out of memory.
+template <class Work>
+std::exception_ptr kept_error(Work&& work) {
+  try {
+    work();
+    return nullptr;
+  } catch (nb::python_error& error) {
+    if (!error.matches(PyExc_Exception)) throw;
+    return std::current_exception();
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return std::current_exception();
+  }
+}
+
+}  // namespace
+
+std::vector<write::SceneLayer> scene_layers(nb::handle layers, double z_scale,
+                                            nb::handle exclude_layers, nb::handle layer_map,
+                                            nb::handle reverse_layer_map) {
+  std::vector<write::SceneLayer> result;
+  for (auto [index, found] : nb::borrow<nb::dict>(layer_map)) {
+    write::SceneLayer& layer = result.emplace_back();
+    layer.index = host::as_int64(index);
+    LookedUp looked;
+    layer.lookup_error = kept_error(
+        [&] { looked = look_up(layers, z_scale, exclude_layers, reverse_layer_map, found); });
+    if (layer.lookup_error) continue;
+    layer.name_length = static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(looked.values.name.ptr()));
+    layer.excluded = looked.excluded;
+    if (layer.excluded) continue;
+    layer.height = looked.height;
+    layer.zmin = looked.zmin;
+    layer.polygons_index = looked.polygons_index;
+    layer.message_error = kept_error([&] {
+      layer.name = utf8_for_json(looked.values.name);
+      nb::bytes color = host::json::dumps_bytes(looked.values.color, host::json::Style::compact);
+      layer.color_json.assign(color.c_str(), color.size());
+    });
+  }
+  return result;
+}
+
 const write::LayerEntry* LayerTable::find(std::int64_t index) {
   if (auto known = by_index_.find(index); known != by_index_.end()) return known->second;
   nb::object found = lookup(layer_map_, nb::int_(index));
@@ -101,31 +179,16 @@ const write::LayerEntry* LayerTable::find(std::int64_t index) {
     by_index_[index] = nullptr;
     return nullptr;
   }
-  // The map's value as a tuple: a layer key of the PDK properties.
-  nb::object spec = checked(PySequence_Tuple(found.ptr()));
-  Values values;
-  values.name = layer_name(layers_, spec);
+  LookedUp looked = look_up(layers_, z_scale_, exclude_layers_, reverse_layer_map_, found);
   write::LayerEntry entry;
   entry.slot = static_cast<std::uint32_t>(entries_.size());
   entry.index = index;
-  entry.excluded = excluded(exclude_layers_, values.name);
-  if (!entry.excluded) {
-    const double height = layer_height(layers_, z_scale_, spec);
-    const double zmin = layer_zmin(layers_, z_scale_, spec);
-    values.height = nb::float_(height);
-    values.color = layer_color(layers_, spec);
-    values.loc = nb::make_tuple(nb::make_tuple(0, 0, zmin), nb::make_tuple(0, 0, 0, 1));
-    heights_.push_back(height);
-    zmins_.push_back(zmin);
-    // By layer, a cell keeps this layer's polygons under the index that the reverse map gives.
-    nb::object reverse = lookup(reverse_layer_map_, spec);
-    entry.polygons_index = reverse.is_valid() ? host::as_int64(reverse) : kNoLayer;
-  } else {
-    heights_.push_back(0.0);
-    zmins_.push_back(0.0);
-  }
+  entry.excluded = looked.excluded;
+  entry.polygons_index = looked.polygons_index;
+  heights_.push_back(looked.height);
+  zmins_.push_back(looked.zmin);
   entries_.push_back(entry);
-  values_.push_back(std::move(values));
+  values_.push_back(std::move(looked.values));
   by_index_[index] = &entries_.back();
   return &entries_.back();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarnwick/core/depthview/read/layout_reader.hpp"
+#include "tarnwick/core/depthview/write/layer_table.hpp"
 #include "tarnwick/core/depthview/write/message_writer.hpp"
 #include "tarnwick/core/depthview/write/viewer_tree.hpp"
 
@@ -34,6 +35,16 @@ std::pair<nb::dict, nb::dict> layer_maps(const std::vector<read::LayerInfo>& lay
 // whole name, case-insensitive).
 bool excluded(nb::handle patterns, nb::handle layer_name);
 
+// The plain layer table of the fast route: every layer of `layer_map` ({index: spec}, as
+// layer_maps makes it) with its values from `layers`, looked up as LayerTable::find does. A layer
+// whose look-up raises keeps the error, raised only where the scene uses the layer (see
+// write/layer_table.hpp); interrupts are raised at once.
+std::vector<write::SceneLayer> scene_layers(nb::handle layers, double z_scale,
+                                            nb::handle exclude_layers, nb::handle layer_map,
+                                            nb::handle reverse_layer_map);
+
+// The layer table of the records route: the same look-ups, made as the tree builder first asks
+// for a layer, with the values the records show.
 class LayerTable final : public write::LayerLookup {
  public:
   // `layer_map` {index: spec} and `reverse_layer_map` {spec: index} as the parser holds them.

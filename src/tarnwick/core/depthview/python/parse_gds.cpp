@@ -147,9 +147,9 @@ model::CellGraph ParseGDS::parse(const std::vector<std::int64_t>& tops) {
 }
 
 nb::object ParseGDS::unfold(const model::CellGraph& graph, std::int64_t top) {
-  // One record per visit, as a walk of the instance tree would make them: a cell placed twice
-  // gives two records with lists of their own. An instance whose cell is on the path from the top
-  // (a recursive hierarchy) is left out.
+  // One record per visit, as a walk of the cell instances would make them: a cell placed twice
+  // gives two records with lists of their own. A cell instance whose cell is on the path from the
+  // top (a recursive hierarchy) is left out.
   auto record_of = [&](const model::CellContent& cell, bool is_reference) {
     nb::dict polygons;
     for (const auto& [layer, refs] : cell.polygons)
@@ -172,12 +172,12 @@ nb::object ParseGDS::unfold(const model::CellGraph& graph, std::int64_t top) {
   std::vector<model::Placement> placements;
   while (!stack.empty()) {
     Frame& frame = stack.back();
-    if (frame.next == frame.cell->instances.size()) {
+    if (frame.next == frame.cell->cell_instances.size()) {
       path.erase(frame.cell->index);
       stack.pop_back();
       continue;
     }
-    const model::Instance& instance = frame.cell->instances[frame.next++];
+    const model::CellInstance& instance = frame.cell->cell_instances[frame.next++];
     if (path.count(instance.target) != 0) continue;
     const model::CellContent& cell = graph.cell(instance.target);
     nb::object reference = record_of(cell, true);
@@ -212,7 +212,7 @@ nb::object ParseGDS::export_cells(bool combine) {
   fields["layer_map"] = layer_map;
   fields["cells"] = cells;
   parsed_cells = make_record(RecordKind::ParsedCells, fields);
-  if (combine) combine_references(*this, nb::cast(Output::CELL));
+  if (combine) combine_references(*this, nb::cast(Grouping::CELL));
   return parsed_cells;
 }
 

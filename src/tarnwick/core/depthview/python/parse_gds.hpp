@@ -1,7 +1,7 @@
 #pragma once
 // ParseGDS, the layout parser as Python sees it: an adapter over the native scene. It reads a
 // KLayout layout into the native cell graph and hands out the scene records of the parse (one Cell
-// per top cell, a Reference per instance below it, every distinct polygon once in `instances`).
+// per top cell, a Reference per cell instance below it, every pool polygon once in `instances`).
 // Its other operations (combination, layer extraction, viewer conversion) work on the records the
 // caller holds, through the same native operations as the fast route.
 //
@@ -14,7 +14,7 @@
 
 #include "tarnwick/core/depthview/model/cell_graph.hpp"
 #include "tarnwick/core/depthview/read/parse.hpp"
-#include "tarnwick/core/depthview/read/python_reader.hpp"
+#include "tarnwick/core/depthview/read/python_api_reader.hpp"
 
 namespace tarnwick::depthview::python {
 
@@ -30,7 +30,7 @@ class ParseGDS {
   ParseGDS(const ParseGDS&) = delete;
   ParseGDS& operator=(const ParseGDS&) = delete;
 
-  // --- members, as Python sees them (set in this order)
+  // --- members, as Python sees them (set in this order; their names are public)
   nb::object layout;
   nb::object layers;  // map LayerSpec -> PdkLayer
   double z_scale;
@@ -45,8 +45,9 @@ class ParseGDS {
   nb::object reverse_layer_map;  // dict: (layer, datatype) -> layer index
   nb::object cell_index_map;     // dict: cell index -> KLayout cell
 
+  // The pool index the next pool polygon gets.
   std::int64_t instance_index() const { return extraction_.pool.end_index(); }
-  // {(cell index, layer index, shape position): instance index}, in extraction order (a copy).
+  // {(cell index, layer index, shape position): pool index}, in extraction order (a copy).
   nb::dict instance_mapping() const;
 
   nb::object get_name(nb::handle layer_spec);
@@ -76,7 +77,7 @@ class ParseGDS {
   // The records of the cell `top` of the graph and everything below it.
   nb::object unfold(const model::CellGraph& graph, std::int64_t top);
 
-  read::PythonReader reader_;
+  read::PythonApiReader reader_;
   read::Extraction extraction_;
   double units_per_micrometre_;
 };

@@ -24,7 +24,7 @@ namespace {
 using namespace nb::literals;
 using host::checked;
 
-bool is_output(nb::handle value, Output output) { return value.is(nb::cast(output)); }
+bool is_grouping(nb::handle value, Grouping grouping) { return value.is(nb::cast(grouping)); }
 
 nb::object new_list(const std::vector<nb::object>& items) {
   nb::object list = checked(PyList_New(static_cast<Py_ssize_t>(items.size())));
@@ -81,7 +81,7 @@ void combine_records(const std::vector<nb::object>& tops) {
 }  // namespace
 
 nb::object combine_references(ParseGDS& parser, nb::handle output) {
-  if (is_output(output, Output::CELL)) {
+  if (is_grouping(output, Grouping::CELL)) {
     if (parser.parsed_cells.is_none()) host::raise_assertion();
     std::vector<nb::object> tops;
     for (nb::handle cell : parser.parsed_cells.attr("cells")) tops.push_back(nb::borrow(cell));
@@ -89,7 +89,7 @@ nb::object combine_references(ParseGDS& parser, nb::handle output) {
     parser.cell_combined = true;
     return parser.parsed_cells;
   }
-  if (is_output(output, Output::LAYER)) {
+  if (is_grouping(output, Grouping::LAYER)) {
     if (parser.parsed_layers.is_none()) host::raise_assertion();
     std::vector<nb::object> tops;
     for (nb::handle trees : parser.parsed_layers.attr("layers")) {
@@ -150,12 +150,12 @@ nb::object export_layers(ParseGDS& parser, bool combine) {
   fields["layer_map"] = parsed.attr("layer_map");
   fields["layers"] = layers;
   parser.parsed_layers = make_record(RecordKind::ParsedLayers, fields);
-  if (combine) combine_references(parser, nb::cast(Output::LAYER));
+  if (combine) combine_references(parser, nb::cast(Grouping::LAYER));
   return parser.parsed_layers;
 }
 
 nb::object to_viewer(ParseGDS& parser, nb::handle output) {
-  if (is_output(output, Output::CELL)) {
+  if (is_grouping(output, Grouping::CELL)) {
     if (parser.parsed_cells.is_none()) host::raise_assertion();
     if (!parser.cell_combined) combine_references(parser, output);
     nb::object parsed = parser.parsed_cells;
@@ -168,7 +168,7 @@ nb::object to_viewer(ParseGDS& parser, nb::handle output) {
     return scene_records(tree, view, layers, parsed.attr("instances"),
                          parser.units_per_micrometre());
   }
-  if (is_output(output, Output::LAYER)) {
+  if (is_grouping(output, Grouping::LAYER)) {
     if (!parser.layer_combined) combine_references(parser, output);
     if (parser.parsed_layers.is_none()) host::raise_assertion();
     nb::object parsed = parser.parsed_layers;

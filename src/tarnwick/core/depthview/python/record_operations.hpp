@@ -4,12 +4,12 @@
 // edited them) and runs the native operation on them (see record_view.hpp).
 #include <nanobind/nanobind.h>
 
-#include "tarnwick/core/depthview/model/output.hpp"
+#include "tarnwick/core/depthview/model/grouping.hpp"
 
 namespace tarnwick::depthview::python {
 
 namespace nb = nanobind;
-using model::Output;
+using model::Grouping;
 
 class ParseGDS;
 

@@ -135,59 +135,62 @@ std::array<PyObject*, 10>& classes() {
   return all;
 }
 
-nb::object empty_float_array() {
-  return host::numpy.resolved().attr("zeros")(0, "dtype"_a = "float32");
-}
-
 // The dataclasses.field() of one table entry.
-nb::object field_of(nb::handle dataclasses, const Field& field) {
-  nb::object field_function = dataclasses.attr("field");
-  nb::object kw_only = nb::bool_(field.keyword_only);
+nb::object field_of(const Field& field) {
+  nb::dict options;
   switch (field.initial) {
     case Default::required:
-      return field_function("kw_only"_a = kw_only);
+      break;
     case Default::empty_dict:
-      return field_function("default_factory"_a = nb::module_::import_("builtins").attr("dict"),
-                            "kw_only"_a = kw_only);
+      options["default_factory"] = nb::module_::import_("builtins").attr("dict");
+      break;
     case Default::empty_list:
-      return field_function("default_factory"_a = nb::module_::import_("builtins").attr("list"),
-                            "kw_only"_a = kw_only);
+      options["default_factory"] = nb::module_::import_("builtins").attr("list");
+      break;
     case Default::empty_float_array:
-      return field_function("default_factory"_a = nb::cpp_function(&empty_float_array),
-                            "kw_only"_a = kw_only);
+      options["default_factory"] = nb::cpp_function(&host::arrays::empty_float32);
+      break;
     case Default::zero:
-      return field_function("default"_a = 0, "kw_only"_a = kw_only);
+      options["default"] = 0;
+      break;
     case Default::false_:
-      return field_function("default"_a = false, "kw_only"_a = kw_only);
+      options["default"] = false;
+      break;
     case Default::version:
-      return field_function("default"_a = "3", "kw_only"_a = kw_only);
+      options["default"] = "3";
+      break;
     case Default::format:
-      return field_function("default"_a = "GDS", "kw_only"_a = kw_only);
+      options["default"] = "GDS";
+      break;
     case Default::origin:
-      return field_function("default"_a = nb::make_tuple(nb::make_tuple(0.0, 0.0, 0.0),
-                                                         nb::make_tuple(0.0, 0.0, 0.0, 1.0)),
-                            "kw_only"_a = kw_only);
+      options["default"] =
+          nb::make_tuple(nb::make_tuple(0.0, 0.0, 0.0), nb::make_tuple(0.0, 0.0, 0.0, 1.0));
+      break;
     case Default::state:
-      return field_function("default"_a = nb::make_tuple(1, 1), "kw_only"_a = kw_only);
+      options["default"] = nb::make_tuple(1, 1);
+      break;
     case Default::polygon:
-      return field_function("default"_a = "polygon", "kw_only"_a = kw_only);
+      options["default"] = "polygon";
+      break;
     case Default::solid:
-      return field_function("default"_a = "solid", "kw_only"_a = kw_only);
+      options["default"] = "solid";
+      break;
   }
-  return field_function();
+  options["kw_only"] = nb::bool_(field.keyword_only);
+  return host::dataclass::field(options);
 }
 
 bool is_ndarray(nb::handle value) {
   static PyObject* ndarray = nullptr;  // numpy.ndarray, held for the life of the process
-  if (ndarray == nullptr) ndarray = host::numpy.resolved().attr("ndarray").inc_ref().ptr();
+  if (ndarray == nullptr) ndarray = host::arrays::ndarray_type().release().ptr();
   return PyObject_TypeCheck(value.ptr(), reinterpret_cast<PyTypeObject*>(ndarray));
 }
 
 bool arrays_equal(nb::handle a, nb::handle b) {
   if (!is_ndarray(a) || !is_ndarray(b)) return false;
-  if (!a.attr("shape").equal(b.attr("shape"))) return false;
-  if (!a.attr("dtype").equal(b.attr("dtype"))) return false;
-  return host::truthy(host::numpy.resolved().attr("array_equal")(a, b));
+  if (!host::arrays::shape(a).equal(host::arrays::shape(b))) return false;
+  if (!host::arrays::dtype(a).equal(host::arrays::dtype(b))) return false;
+  return host::arrays::equal(a, b);
 }
 
 // Deep values end in RecursionError, never in a stack overflow.
@@ -198,9 +201,9 @@ struct RecursionGuard : host::RecursionGuard {
 nb::object record_eq(nb::handle self, nb::handle other) {
   if (!Py_IS_TYPE(other.ptr(), Py_TYPE(self.ptr()))) return nb::borrow(Py_NotImplemented);
   RecursionGuard guard;
-  nb::object fields = host::dataclasses.resolved().attr("fields")(self);
+  nb::object fields = host::dataclass::fields(self);
   for (nb::handle field : fields) {
-    nb::object name = field.attr("name");
+    nb::object name = host::dataclass::field_name(field);
     if (!values_equal(self.attr(name), other.attr(name))) return nb::bool_(false);
   }
   return nb::bool_(true);
@@ -228,11 +231,10 @@ nb::str pdk_layer_repr(nb::handle self) {
 }  // namespace
 
 void declare_records(nb::module_& module) {
-  nb::handle dataclasses = host::dataclasses.resolved();
   for (const RecordTable& table : tables()) {
     nb::list fields;
     for (const Field& field : table.fields) {
-      fields.append(nb::make_tuple(field.name, field.type, field_of(dataclasses, field)));
+      fields.append(nb::make_tuple(field.name, field.type, field_of(field)));
     }
     nb::dict ns;
     ns["__doc__"] = table.doc;
@@ -244,8 +246,7 @@ void declare_records(nb::module_& module) {
       ns["__str__"] = ns["__repr__"];
     }
     nb::tuple bases = table.base ? nb::make_tuple(record_class(*table.base)) : nb::tuple();
-    nb::object cls = dataclasses.attr("make_dataclass")(table.name, fields, "bases"_a = bases,
-                                                        "namespace"_a = ns, "eq"_a = false);
+    nb::object cls = host::dataclass::make(table.name, fields, bases, ns);
     module.attr(table.name) = cls;
     classes()[static_cast<std::size_t>(table.kind)] = cls.release().ptr();
   }

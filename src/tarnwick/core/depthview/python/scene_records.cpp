@@ -48,7 +48,7 @@ nb::object float32_array(std::size_t size, const std::function<void(float*)>& fi
 }
 
 nb::object scene_records(const RecordViewerTree& tree, RecordView& view, const LayerTable& layers,
-                         nb::handle instances, double units_per_micrometre) {
+                         nb::handle pool_polygons, double units_per_micrometre) {
   write::check_text_size(tree, tree.by_layer ? 7 : 6, host::settings::max_message_bytes(),
                          [&](const Tree::Node& node) -> std::uint64_t {
                            switch (node.kind) {
@@ -128,7 +128,7 @@ nb::object scene_records(const RecordViewerTree& tree, RecordView& view, const L
     if (PyList_Append(pending.parts.ptr(), record.ptr()) != 0) throw nb::python_error();
   }
   nb::object pool = root.attr("instances");
-  for (nb::handle polygon : instances) {
+  for (nb::handle polygon : pool_polygons) {
     if (PyList_Append(pool.ptr(), flat_polygon(polygon).ptr()) != 0) throw nb::python_error();
   }
   return root;

@@ -15,22 +15,39 @@ namespace tarnwick::depthview::read {
 
 namespace {
 
-using host::as_double;
-using host::as_int64;
-using host::truthy;
 using model::Placement;
 
 using Kind = host::klayout::TransKind;
 
+// The bytes of a bytes object, or an empty view when `value` is not one.
+std::string_view bytes_of(nb::handle value) {
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(value.ptr(), &data, &size) != 0) {
+    PyErr_Clear();
+    return {};
+  }
+  return {data, static_cast<std::size_t>(size)};
+}
+
 }  // namespace
 
-Placement complex_placement_from_attributes(nb::handle trans, bool floating) {
-  const double angle = as_double(trans.attr("angle")) * std::numbers::pi / 180.0;
-  const double mag = as_double(trans.attr("mag"));
-  const bool mirror = truthy(trans.attr("is_mirror")());
-  nb::object disp = trans.attr("disp");
-  return Placement::complex_from(std::sin(angle), std::cos(angle), mirror ? -mag : mag,
-                                 as_double(disp.attr("x")), as_double(disp.attr("y")), floating);
+Placement simple_placement(nb::handle trans, bool floating) {
+  const host::klayout::SimpleTransParts t = host::klayout::simple_trans_parts(trans);
+  // code 0..3: rotations, 4..7: mirrored
+  return Placement::simple(t.code & 3, t.code >= 4, t.dx, t.dy, floating);
+}
+
+Placement complex_placement(nb::handle trans, bool floating, bool binary_form) {
+  if (binary_form) {
+    Placement p;
+    if (decode_complex_trans(bytes_of(host::klayout::to_bytes(trans)), floating, p)) return p;
+  }
+  const host::klayout::ComplexTransParts t = host::klayout::complex_trans_parts(trans);
+  const double angle = t.angle_degrees * std::numbers::pi / 180.0;
+  const double mag = t.magnification;
+  return Placement::complex_from(std::sin(angle), std::cos(angle), t.mirror ? -mag : mag, t.dx,
+                                 t.dy, floating);
 }
 
 Placement placement_of(nb::handle trans) {
@@ -41,24 +58,8 @@ Placement placement_of(nb::handle trans) {
                     nb::cast<std::string>(nb::type_name(trans.type())));
   }
   const bool floating = kind == Kind::dtrans || kind == Kind::dcplx_trans;
-  if (kind == Kind::trans || kind == Kind::dtrans) {
-    const std::int64_t code = as_int64(trans.attr("rot"));  // 0..3 rotations, 4..7 mirrored
-    nb::object disp = trans.attr("disp");
-    return Placement::simple(static_cast<int>(code & 3), code >= 4, as_double(disp.attr("x")),
-                             as_double(disp.attr("y")), floating);
-  }
-  if (host::klayout::complex_trans_has_bytes()) {
-    nb::object bytes = trans.attr("to_bytes")();
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    Placement p;
-    if (PyBytes_AsStringAndSize(bytes.ptr(), &data, &size) == 0 &&
-        decode_complex_trans({data, static_cast<std::size_t>(size)}, floating, p)) {
-      return p;
-    }
-    PyErr_Clear();
-  }
-  return complex_placement_from_attributes(trans, floating);
+  if (kind == Kind::trans || kind == Kind::dtrans) return simple_placement(trans, floating);
+  return complex_placement(trans, floating, host::klayout::complex_trans_has_bytes());
 }
 
 nb::object klayout_trans(const Placement& p) {

@@ -12,9 +12,12 @@ namespace nb = nanobind;
 // The placement a KLayout transformation object stands for. Type error for anything else.
 model::Placement placement_of(nb::handle trans);
 
-// A complex placement from a complex transformation's attributes (angle, mag, is_mirror, disp),
-// for KLayout versions without its binary form.
-model::Placement complex_placement_from_attributes(nb::handle trans, bool floating);
+// The placement of a simple transformation (Trans, or DTrans when `floating`).
+model::Placement simple_placement(nb::handle trans, bool floating);
+// The placement of a complex transformation (ICplxTrans, or DCplxTrans when `floating`): read
+// from its binary form when `binary_form` (host::klayout::complex_trans_has_bytes(), which callers
+// ask once), else from its angle, magnification, mirror and displacement.
+model::Placement complex_placement(nb::handle trans, bool floating, bool binary_form);
 
 // A new KLayout transformation object for `placement`: Trans, DTrans, ICplxTrans or DCplxTrans by
 // its kind.

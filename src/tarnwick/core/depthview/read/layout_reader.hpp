@@ -2,7 +2,7 @@
 // The one door through which the scene reads a KLayout layout. Plain C++: no Python in here.
 //
 // Everything the scene needs from KLayout (database unit, layers, cells, top cells, each cell's
-// shapes with their hull points and its instances with their placements) is asked through this
+// shapes with their hull points and its cell instances with their placements) is asked through this
 // interface, in KLayout's own orders, and answered in plain values. Two implementations exist:
 // one through KLayout's Python API (always available) and one through KLayout's own C++ classes
 // (an optional module, used only when it was built for exactly the KLayout that is loaded).
@@ -50,10 +50,10 @@ struct ShapeBatch {
   }
 };
 
-// One instance of a cell: the placed cell and its placements. A simple instance (and a regular
+// One cell instance: the placed cell and its placements. A simple cell instance (and a regular
 // array of simple placements) has simple placements; a complex one (magnification or a free angle)
 // has complex placements, as KLayout's each_cplx_trans gives them.
-using InstanceInfo = model::Instance;
+using CellInstance = model::CellInstance;
 
 class LayoutReader {
  public:
@@ -71,8 +71,8 @@ class LayoutReader {
   virtual std::string cell_name(std::int64_t cell) = 0;
   // The cell's shapes on one layer; `batch` is cleared first.
   virtual void shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) = 0;
-  // The cell's instances in the order of each_inst(); `out` is cleared first.
-  virtual void instances(std::int64_t cell, std::vector<InstanceInfo>& out) = 0;
+  // The cell's cell instances in the order of each_inst(); `out` is cleared first.
+  virtual void cell_instances(std::int64_t cell, std::vector<CellInstance>& out) = 0;
   // What the stage report shows for this reader, e.g. "python-api" or "direct".
   virtual std::string description() const = 0;
 };

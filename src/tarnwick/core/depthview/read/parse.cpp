@@ -22,11 +22,11 @@ class Walk {
     std::vector<Frame> stack{{&read(top)}};
     while (!stack.empty()) {
       Frame& frame = stack.back();
-      if (frame.next == frame.cell->instances.size()) {
+      if (frame.next == frame.cell->cell_instances.size()) {
         stack.pop_back();
         continue;
       }
-      const std::int64_t target = frame.cell->instances[frame.next++].target;
+      const std::int64_t target = frame.cell->cell_instances[frame.next++].target;
       if (options_.known_cells != nullptr && options_.known_cells->count(target) == 0) {
         throw UnknownCell(target);
       }
@@ -45,11 +45,11 @@ class Walk {
       std::vector<std::int64_t> refs = shapes(index, layer);
       if (!refs.empty()) cell.polygons.emplace_back(layer, std::move(refs));
     }
-    reader_.instances(index, cell.instances);
+    reader_.cell_instances(index, cell.cell_instances);
     return cell;
   }
 
-  // The instance indices of the cell's polygon shapes on one layer, extracting the shapes not seen
+  // The pool indices of the cell's polygon shapes on one layer, extracting the shapes not seen
   // before.
   std::vector<std::int64_t> shapes(std::int64_t cell, std::int64_t layer) {
     reader_.shapes(cell, layer, batch_);

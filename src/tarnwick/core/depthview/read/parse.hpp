@@ -23,7 +23,7 @@ struct ShapeWithoutPolygon : std::runtime_error {
       : std::runtime_error("shape has no polygon form: " + shape) {}
 };
 
-// An instance whose placed cell is not among the known cells.
+// A cell instance whose placed cell is not among the known cells.
 struct UnknownCell : std::out_of_range {
   explicit UnknownCell(std::int64_t index)
       : std::out_of_range("unknown cell " + std::to_string(index)), index(index) {}
@@ -31,7 +31,7 @@ struct UnknownCell : std::out_of_range {
 };
 
 // What a parser keeps from one parse to the next: the pool and, for every shape extracted, its
-// instance index, so that a shape is extracted once however often it is reached.
+// pool index, so that a shape is extracted once however often it is reached.
 struct Extraction {
   struct ShapeKey {
     std::int64_t cell, layer, position;
@@ -43,10 +43,10 @@ struct Extraction {
   };
 
   model::PolygonPool pool;
-  // Per (cell, layer): the instance index of each shape position; -1 where none was extracted.
+  // Per (cell, layer): the pool index of each shape position; -1 where none was extracted.
   std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>, PairHash>
       known;
-  std::vector<ShapeKey> keys;  // the key of each instance index, in extraction order
+  std::vector<ShapeKey> keys;  // the key of each pool index, in extraction order
 };
 
 struct ParseOptions {
@@ -55,8 +55,8 @@ struct ParseOptions {
 };
 
 // Walks the hierarchy below `tops` depth first: a cell's own polygons (layer by layer, shape by
-// shape) before those of the cells it places, each placed cell complete before the next instance;
-// a cell is read once. New polygons go to `extraction.pool` through `extractor`. Throws
+// shape) before those of the cells it places, each placed cell complete before the next cell
+// instance; a cell is read once. New polygons go to `extraction.pool` through `extractor`. Throws
 // ShapeWithoutPolygon, UnknownCell, SimplifyError, model::CoordinateRangeError or the reader's own
 // errors; what was extracted before a failure stays in `extraction`.
 model::CellGraph parse(LayoutReader& reader, std::span<const std::int64_t> tops,

@@ -15,7 +15,7 @@
 
 #include "tarnwick/core/depthview/transform/orientation_index.hpp"
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 using Point2 = std::array<double, 2>;
 
@@ -81,4 +81,4 @@ inline bool has_interior_intersection(const Point2& p1, const Point2& p2, const 
   return !end_of_both(*first) || !end_of_both(*second);
 }
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

@@ -1,9 +1,9 @@
 #pragma once
 // The native trees of the fast route, as tree views (see tree_view.hpp). No Python in here.
 //
-// GraphView shows the cell graph as the parser's uncombined tree: one reference per instance, the
-// placed cell's instances as its references. CombinedView shows the combined tree built from it,
-// and PrunedView that tree pruned to one layer.
+// GraphView shows the cell graph as the parser's uncombined tree: one reference per cell instance,
+// the placed cell's cell instances as its references. CombinedView shows the combined tree built
+// from it, and PrunedView that tree pruned to one layer.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -29,7 +29,7 @@ class GraphView {
  public:
   struct Node {
     const model::CellContent* cell;
-    const model::Instance* instance;  // null for a top cell
+    const model::CellInstance* instance;  // null for a top cell
   };
   using List = PolygonList;
 
@@ -40,9 +40,9 @@ class GraphView {
     for (const std::int64_t top : graph_.tops) result.push_back({&graph_.cell(top), nullptr});
     return result;
   }
-  std::size_t child_count(const Node& node) const { return node.cell->instances.size(); }
+  std::size_t child_count(const Node& node) const { return node.cell->cell_instances.size(); }
   Node child(const Node& node, std::size_t i) const {
-    const model::Instance& instance = node.cell->instances[i];
+    const model::CellInstance& instance = node.cell->cell_instances[i];
     return {&graph_.cell(instance.target), &instance};
   }
   std::int64_t group_key(const Node& node) const { return node.cell->index; }

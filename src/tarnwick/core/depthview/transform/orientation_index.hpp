@@ -10,7 +10,7 @@
 // contraction (-ffp-contract=off), which would change the rounding of these sequences.
 #include <array>
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 namespace orientation_detail {
 
@@ -98,4 +98,4 @@ inline int orientation_index(const std::array<double, 2>& p1, const std::array<d
   return 0;
 }
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

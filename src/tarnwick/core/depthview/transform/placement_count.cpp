@@ -40,17 +40,17 @@ std::uint64_t count_placements(const model::CellGraph& graph) {
       below[top] = {State::walking, 0};
       while (!stack.empty()) {
         Frame& frame = stack.back();
-        if (frame.next == frame.cell->instances.size()) {
+        if (frame.next == frame.cell->cell_instances.size()) {
           below[frame.cell->index] = {State::done, frame.sum};
           stack.pop_back();
           continue;
         }
-        const model::Instance& instance = frame.cell->instances[frame.next];
+        const model::CellInstance& instance = frame.cell->cell_instances[frame.next];
         auto found = below.find(instance.target);
         if (found == below.end()) {
           below[instance.target] = {State::walking, 0};
           stack.push_back({&graph.cell(instance.target)});
-          continue;  // come back to this instance once the target is counted
+          continue;  // come back to this cell instance once the target is counted
         }
         const std::uint64_t inner = found->second.first == State::done ? found->second.second : 0;
         frame.sum = add(frame.sum, times(instance.placements.count(), add(1, inner)));

@@ -9,7 +9,7 @@
 
 namespace tarnwick::depthview::transform {
 
-// The number of placements of the combined scene: for every path of instances down from a top
+// The number of placements of the combined scene: for every path of cell instances down from a top
 // cell, the product of the placement counts along the path, summed over all paths. Each path is
 // also one reference of the uncombined tree, so this bounds that tree's size too. Saturates at
 // the largest 64-bit value. One pass over the graph.

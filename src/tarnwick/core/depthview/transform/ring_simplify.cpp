@@ -13,12 +13,12 @@
 // contraction off.
 #if defined(__x86_64__) && FLT_EVAL_METHOD == 0 && \
     (!defined(__FMA__) || defined(TARNWICK_FP_CONTRACT_OFF))
-#define TARNWICK_RING_SIMPLIFY_NATIVE 1
+#define TARNWICK_RING_SIMPLIFY_EXACT 1
 #else
-#define TARNWICK_RING_SIMPLIFY_NATIVE 0
+#define TARNWICK_RING_SIMPLIFY_EXACT 0
 #endif
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 namespace {
 
@@ -125,7 +125,7 @@ bool RingSimplifier::has_bad_intersection(std::span<const Point> ring, std::uint
 RingRefusal RingSimplifier::simplify(std::span<const Point> ring, double tolerance,
                                      std::vector<std::uint32_t>& kept) {
   kept.clear();
-  if (!TARNWICK_RING_SIMPLIFY_NATIVE) return RingRefusal::unsupported_platform;
+  if (!TARNWICK_RING_SIMPLIFY_EXACT) return RingRefusal::unsupported_platform;
   const std::size_t size = ring.size();
   if (size < kMinimumSize || size > (std::size_t{1} << 31) || !(tolerance >= 0.0) ||
       ring.front() != ring.back()) {
@@ -225,4 +225,4 @@ bool simplify_ring(std::span<const std::array<double, 2>> ring, double tolerance
   return simplifier.simplify(ring, tolerance, kept) == RingRefusal::none;
 }
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

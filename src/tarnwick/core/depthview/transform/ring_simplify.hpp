@@ -1,6 +1,6 @@
 #pragma once
-// GEOS's topology-preserving simplification of one polygon shell, decided natively. No Python, no
-// GEOS here.
+// GEOS's topology-preserving simplification of one polygon shell, decided without GEOS: the ring
+// simplifier. No Python, no GEOS here.
 //
 // GEOS (3.11, as linked by the module; GEOSTopologyPreserveSimplify on a polygon whose shell is
 // the ring) simplifies a ring by Douglas-Peucker from its first point to its closing point: a
@@ -28,9 +28,9 @@
 
 #include "tarnwick/core/depthview/transform/segment_index.hpp"
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
-// Why the native simplification left a ring to GEOS.
+// Why the ring simplifier left a ring to GEOS.
 enum class RingRefusal : std::uint8_t {
   none,                  // decided
   invalid_input,         // under 4 points, not closed, a non-finite coordinate, tolerance not >= 0
@@ -43,7 +43,7 @@ enum class RingRefusal : std::uint8_t {
 
 std::string_view refusal_name(RingRefusal refusal);
 
-// Reusable state of the native simplification: one per thread, reused ring after ring so that a
+// Reusable state of the ring simplifier: one per thread, reused ring after ring so that a
 // ring costs no allocation once the buffers have grown.
 class RingSimplifier {
  public:
@@ -68,15 +68,15 @@ class RingSimplifier {
   std::vector<Section> sections_;  // pending sections, the next one last
 };
 
-// Whether the native simplification decides what the GEOS with version text `geos_version`
+// Whether the ring simplifier decides what the GEOS with version text `geos_version`
 // (GEOSversion(), for example "3.11.1-CAPI-1.17.1") decides: 3.11.1, the version it was checked
 // against, only. A caller linked to any other GEOS should leave every ring to GEOS.
 bool matches_geos_version(std::string_view geos_version);
 
-// Decides GEOS's topology-preserving simplification of one polygon shell natively, with a
-// thread-local RingSimplifier. Returns true and fills `kept` as RingSimplifier::simplify does
+// Decides GEOS's topology-preserving simplification of one polygon shell without GEOS, with
+// a thread-local RingSimplifier. Returns true and fills `kept` as RingSimplifier::simplify does
 // when the result is decided; returns false when GEOS must decide.
 bool simplify_ring(std::span<const std::array<double, 2>> ring, double tolerance,
                    std::vector<std::uint32_t>& kept);
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tarnwick::depthview {
+namespace tarnwick::depthview::transform {
 
 // A closed axis-aligned box.
 struct SegmentBox {
@@ -139,4 +139,4 @@ class SegmentIndex {
   std::array<std::vector<std::uint32_t>, kLevels> live_;
 };
 
-}  // namespace tarnwick::depthview
+}  // namespace tarnwick::depthview::transform

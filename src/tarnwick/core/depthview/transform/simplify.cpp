@@ -24,8 +24,8 @@ struct GeometryDeleter {
 };
 using Geometry = std::unique_ptr<GEOSGeometry, GeometryDeleter>;
 
-// Whether the native simplification decides what the linked GEOS decides.
-bool native_matches_geos() {
+// Whether the ring simplifier decides what the linked GEOS decides.
+bool ring_simplifier_matches_geos() {
   static const bool matches = matches_geos_version(GEOSversion());
   return matches;
 }
@@ -51,8 +51,8 @@ void Simplifier::simplify(const Ring& points, double tolerance, std::vector<std:
     throw SimplifyError(SimplifyError::Kind::invalid_ring,
                         "A linearring requires at least 4 coordinates.");
   }
-  if (fast_path_ && !shell_.empty() && native_matches_geos()) {
-    if (native_.simplify(shell_, tolerance, kept) == RingRefusal::none) return;
+  if (fast_path_ && !shell_.empty() && ring_simplifier_matches_geos()) {
+    if (ring_simplifier_.simplify(shell_, tolerance, kept) == RingRefusal::none) return;
   }
   simplify_with_geos(tolerance, kept);
 }

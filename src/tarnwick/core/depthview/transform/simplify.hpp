@@ -3,7 +3,7 @@
 //
 // Douglas-Peucker simplification constrained so that the result stays a valid polygon without
 // self-intersections, exactly as GEOS's GEOSTopologyPreserveSimplify does it (the GEOS version
-// the module links is the reference). The native simplification (ring_simplify.hpp) decides
+// the module links is the reference). The ring simplifier (ring_simplify.hpp) decides
 // almost every ring without building a GEOS geometry; GEOS decides the rest. Each Simplifier
 // owns its own reentrant GEOS context and is used on one thread.
 //
@@ -47,7 +47,7 @@ class Simplifier {
   // SimplifyError as above; std::invalid_argument for coordinates that are not finite.
   void simplify(const Ring& points, double tolerance, std::vector<std::uint32_t>& kept);
 
-  // Whether rings the native simplification decides skip GEOS (on by default). Off, every ring
+  // Whether rings the ring simplifier decides skip GEOS (on by default). Off, every ring
   // goes through GEOS, the reference.
   void set_fast_path(bool on) { fast_path_ = on; }
 
@@ -61,7 +61,7 @@ class Simplifier {
   std::string message_;
   Ring shell_;   // the closed input ring
   Ring result_;  // GEOS's output ring
-  RingSimplifier native_;
+  RingSimplifier ring_simplifier_;
   bool fast_path_ = true;
 };
 

@@ -2,9 +2,9 @@
 // The scene's trees as the operations on them see them. No Python in here.
 //
 // Combination, layer pruning and the viewer tree are written once, as templates over a tree view,
-// and run on two kinds of tree: the native ones (the cell graph seen as one reference per instance,
-// the combined tree, its per-layer prunings) for the fast route, and the scene records a caller
-// holds (Python objects, through the adapter) for the records' own operations.
+// and run on two kinds of tree: the native ones (the cell graph seen as one reference per cell
+// instance, the combined tree, its per-layer prunings) for the fast route, and the scene records a
+// caller holds (Python objects, through the adapter) for the records' own operations.
 //
 // A tree view `V` offers:
 //   using Node = ...;   // a cell or a reference of the tree; cheap to copy

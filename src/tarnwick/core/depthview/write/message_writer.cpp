@@ -74,7 +74,8 @@ void append_empty_matrices(MessageText& text) {
   out += kRecordTail;
 }
 
-void append_instances(MessageText& text, model::PolygonPool& pool, double units_per_micrometre) {
+void append_pool_polygons(MessageText& text, model::PolygonPool& pool,
+                          double units_per_micrometre) {
   std::size_t size = 2 + (pool.size() > 0 ? pool.size() - 1 : 0);  // brackets and commas
   for (std::size_t k = 0; k < pool.size(); ++k) size += buffer_record_size(pool.polygon(k).size());
   text.block(size, [&pool, units_per_micrometre](char* out) {
@@ -102,7 +103,7 @@ void append_refs(std::string& out, const std::vector<std::int64_t>& refs) {
   out += '[';
   for (std::size_t i = 0; i < refs.size(); ++i) {
     if (i != 0) out += ',';
-    host::json_text::append_integer(out, refs[i]);
+    support::json_text::append_integer(out, refs[i]);
   }
   out += ']';
 }

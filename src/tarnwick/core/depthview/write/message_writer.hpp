@@ -18,7 +18,7 @@
 #include "tarnwick/core/depthview/transform/native_views.hpp"
 #include "tarnwick/core/depthview/write/message_text.hpp"
 #include "tarnwick/core/depthview/write/viewer_tree.hpp"
-#include "tarnwick/host/json_text.hpp"
+#include "tarnwick/support/json_text.hpp"
 
 namespace tarnwick::depthview::write {
 
@@ -32,7 +32,7 @@ struct LayerValues {
 
 struct MessageInput {
   std::span<const LayerValues> layers;  // by the slots of the viewer tree's nodes
-  // The scene's polygons, instance index 0 first. Writing the text reads it once and frees it
+  // The scene's polygons, pool index 0 first. Writing the text reads it once and frees it
   // as it goes.
   model::PolygonPool* pool;
   double units_per_micrometre;
@@ -47,7 +47,7 @@ std::size_t buffer_record_size(std::size_t count);
 void append_matrices(MessageText& text, const std::vector<model::Placement>* placements,
                      double units_per_micrometre);
 void append_empty_matrices(MessageText& text);
-void append_instances(MessageText& text, model::PolygonPool& pool, double units_per_micrometre);
+void append_pool_polygons(MessageText& text, model::PolygonPool& pool, double units_per_micrometre);
 void append_refs(std::string& out, const std::vector<std::int64_t>& refs);
 }  // namespace pieces
 
@@ -58,8 +58,8 @@ MessageText write_message(const View& view,
                           const ViewerTree<typename View::Node, transform::PolygonList>& tree,
                           const MessageInput& input) {
   using Tree = ViewerTree<typename View::Node, transform::PolygonList>;
-  using host::json_text::append_float;
-  using host::json_text::append_string;
+  using support::json_text::append_float;
+  using support::json_text::append_string;
   MessageText text;
   // The piece being written; a new one after each node once it is large.
   std::string* piece = &text.literal();
@@ -158,7 +158,7 @@ MessageText write_message(const View& view,
   *piece += ",\"format\":\"GDS\"";
   if (input.pool->size() != 0) {
     *piece += ",\"instances\":";
-    pieces::append_instances(text, *input.pool, input.units_per_micrometre);
+    pieces::append_pool_polygons(text, *input.pool, input.units_per_micrometre);
   }
   *piece += "},\"config\":";
   *piece += input.config_json;

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace tarnwick::host::files {
+namespace tarnwick::support::files {
 
 // The error of a failed file operation: the errno value and the file's (final) path.
 class FileError : public std::system_error {
@@ -53,4 +53,4 @@ void write_atomically(const std::string& path, std::string_view data);
 // Removes `path` when it exists; errors are ignored (a clean-up step on an error path).
 void remove_quietly(const std::string& path) noexcept;
 
-}  // namespace tarnwick::host::files
+}  // namespace tarnwick::support::files

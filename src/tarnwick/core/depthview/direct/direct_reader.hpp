@@ -2,8 +2,8 @@
 // The layout reader that walks a KLayout layout through KLayout's own C++ classes.
 //
 // It answers every call exactly as the Python-API reader does (same orders, hull points, names,
-// placements and texts) at a fraction of the cost: no Python object per shape or instance. It is
-// made only by this module's factory, after the module checked that the KLayout libraries loaded
+// placements and texts) at a fraction of the cost: no Python object per shape or cell instance. It
+// is made only by this module's factory, after the module checked that the KLayout libraries loaded
 // are the very builds it was compiled against.
 //
 // The reader keeps the Python layout object alive and, at every call, checks that its C++ layout
@@ -20,14 +20,14 @@ class Layout;
 
 namespace tarnwick::depthview::direct {
 
-class NativeReader final : public read::LayoutReader {
+class DirectReader final : public read::LayoutReader {
  public:
   // `owner` is the klayout.db.Layout object (a new reference is kept), `layout_type` the
   // klayout.db.Layout class, `layout` the C++ layout behind `owner`.
-  NativeReader(PyObject* owner, PyObject* layout_type, db::Layout* layout);
-  ~NativeReader() override;
-  NativeReader(const NativeReader&) = delete;
-  NativeReader& operator=(const NativeReader&) = delete;
+  DirectReader(PyObject* owner, PyObject* layout_type, db::Layout* layout);
+  ~DirectReader() override;
+  DirectReader(const DirectReader&) = delete;
+  DirectReader& operator=(const DirectReader&) = delete;
 
   double dbu() override;
   std::vector<read::LayerInfo> layers() override;
@@ -35,7 +35,7 @@ class NativeReader final : public read::LayoutReader {
   std::vector<std::int64_t> top_cells() override;
   std::string cell_name(std::int64_t cell) override;
   void shapes(std::int64_t cell, std::int64_t layer, read::ShapeBatch& batch) override;
-  void instances(std::int64_t cell, std::vector<read::InstanceInfo>& out) override;
+  void cell_instances(std::int64_t cell, std::vector<read::CellInstance>& out) override;
   std::string description() const override { return "direct"; }
 
  private:

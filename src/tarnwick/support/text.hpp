@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::host::text {
+namespace tarnwick::support::text {
 
 // The last component of a path, split at "/" (what os.path.basename gives on POSIX).
 inline std::string_view last_path_component(std::string_view path) {
@@ -15,4 +15,4 @@ inline bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-}  // namespace tarnwick::host::text
+}  // namespace tarnwick::support::text

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::host::json_text {
+namespace tarnwick::support::json_text {
 
 inline void append_integer(std::string& out, std::int64_t value) {
   char digits[24];
@@ -121,4 +121,4 @@ inline void append_string(std::string& out, std::string_view text) {
   out += '"';
 }
 
-}  // namespace tarnwick::host::json_text
+}  // namespace tarnwick::support::json_text

@@ -2,7 +2,7 @@
 // The layout reader that goes through KLayout's Python API, which always works.
 //
 // Its cost is about a microsecond per API call, so it spends as few calls per shape and per
-// instance as that API allows: a shape's polygon form is read in one call as KLayout's binary
+// cell instance as that API allows: a shape's polygon form is read in one call as KLayout's binary
 // polygon form (Polygon.to_bytes) and decoded here; regular arrays are expanded from their vectors
 // rather than element by element. Python errors pass through unchanged (nb::python_error).
 #include <nanobind/nanobind.h>
@@ -15,10 +15,10 @@ namespace tarnwick::depthview::read {
 
 namespace nb = nanobind;
 
-class PythonReader final : public LayoutReader {
+class PythonApiReader final : public LayoutReader {
  public:
   // Type error when `layout` is not a klayout.db.Layout.
-  explicit PythonReader(nb::handle layout);
+  explicit PythonApiReader(nb::handle layout);
 
   double dbu() override;
   std::vector<LayerInfo> layers() override;
@@ -26,7 +26,7 @@ class PythonReader final : public LayoutReader {
   std::vector<std::int64_t> top_cells() override;
   std::string cell_name(std::int64_t cell) override;
   void shapes(std::int64_t cell, std::int64_t layer, ShapeBatch& batch) override;
-  void instances(std::int64_t cell, std::vector<InstanceInfo>& out) override;
+  void cell_instances(std::int64_t cell, std::vector<CellInstance>& out) override;
   std::string description() const override { return "python-api"; }
 
   // The hull of any KLayout polygon object (Polygon, SimplePolygon, or anything offering

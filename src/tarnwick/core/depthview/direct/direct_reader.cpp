@@ -1,4 +1,4 @@
-#include "tarnwick/core/depthview/direct/native_reader.hpp"
+#include "tarnwick/core/depthview/direct/direct_reader.hpp"
 
 #include <cstring>
 #include <limits>
@@ -18,7 +18,7 @@ namespace tarnwick::depthview::direct {
 namespace {
 
 using model::Placement;
-using read::InstanceInfo;
+using read::CellInstance;
 using read::ShapeKind;
 
 // KLayout's Python API converts indices to 32-bit unsigned arguments and reports values beyond
@@ -91,18 +91,18 @@ decltype(auto) klayout_call(Body&& body) {
 
 }  // namespace
 
-NativeReader::NativeReader(PyObject* owner, PyObject* layout_type, db::Layout* layout)
+DirectReader::DirectReader(PyObject* owner, PyObject* layout_type, db::Layout* layout)
     : owner_(owner), layout_type_(layout_type), layout_(layout) {
   Py_INCREF(owner_);
   Py_INCREF(layout_type_);
 }
 
-NativeReader::~NativeReader() {
+DirectReader::~DirectReader() {
   Py_DECREF(owner_);
   Py_DECREF(layout_type_);
 }
 
-const db::Layout& NativeReader::layout() {
+const db::Layout& DirectReader::layout() {
   std::string why_not;
   db::Layout* current = layout_behind(owner_, layout_type_, why_not);
   if (current != layout_) {
@@ -112,9 +112,9 @@ const db::Layout& NativeReader::layout() {
   return *layout_;
 }
 
-double NativeReader::dbu() { return layout().dbu(); }
+double DirectReader::dbu() { return layout().dbu(); }
 
-std::vector<read::LayerInfo> NativeReader::layers() {
+std::vector<read::LayerInfo> DirectReader::layers() {
   const db::Layout& ly = layout();
   std::vector<read::LayerInfo> result;
   for (unsigned int i = 0; i < ly.layers(); ++i) {
@@ -125,7 +125,7 @@ std::vector<read::LayerInfo> NativeReader::layers() {
   return result;
 }
 
-std::vector<std::int64_t> NativeReader::cells() {
+std::vector<std::int64_t> DirectReader::cells() {
   const db::Layout& ly = layout();
   std::vector<std::int64_t> result;
   result.reserve(ly.cells());
@@ -133,7 +133,7 @@ std::vector<std::int64_t> NativeReader::cells() {
   return result;
 }
 
-std::vector<std::int64_t> NativeReader::top_cells() {
+std::vector<std::int64_t> DirectReader::top_cells() {
   const db::Layout& ly = layout();
   return klayout_call([&] {
     std::vector<std::int64_t> result;
@@ -142,13 +142,13 @@ std::vector<std::int64_t> NativeReader::top_cells() {
   });
 }
 
-std::string NativeReader::cell_name(std::int64_t cell) {
+std::string DirectReader::cell_name(std::int64_t cell) {
   const db::Layout& ly = layout();
   const db::Cell& c = cell_of(ly, cell);
   return python_text(ly.cell_name(c.cell_index()), "Cell.name");
 }
 
-void NativeReader::shapes(std::int64_t cell, std::int64_t layer, read::ShapeBatch& batch) {
+void DirectReader::shapes(std::int64_t cell, std::int64_t layer, read::ShapeBatch& batch) {
   batch.clear();
   const db::Cell& c = cell_of(layout(), cell);
   const db::Shapes& shapes = c.shapes(index_argument(layer, "layer_index", "Cell.shapes"));
@@ -180,15 +180,15 @@ void NativeReader::shapes(std::int64_t cell, std::int64_t layer, read::ShapeBatc
   });
 }
 
-void NativeReader::instances(std::int64_t cell, std::vector<InstanceInfo>& out) {
+void DirectReader::cell_instances(std::int64_t cell, std::vector<CellInstance>& out) {
   out.clear();
   const db::Cell& c = cell_of(layout(), cell);
   klayout_call([&] {
     for (auto inst = c.begin(); !inst.at_end(); ++inst) {
       const db::CellInstArray& array = inst->cell_inst();
-      InstanceInfo info;
+      CellInstance info;
       info.target = array.object().cell_index();
-      model::InstancePlacements& placements = info.placements;
+      model::CellInstancePlacements& placements = info.placements;
       const bool complex = array.is_complex();
       placements.base =
           complex ? complex_placement(array.complex_trans()) : simple_placement(array.front());

@@ -1,4 +1,4 @@
-#include "tarnwick/host/atomic_file.hpp"
+#include "tarnwick/support/atomic_file.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <random>
 
-namespace tarnwick::host::files {
+namespace tarnwick::support::files {
 
 namespace {
 
@@ -147,4 +147,4 @@ void write_atomically(const std::string& path, std::string_view data) {
 
 void remove_quietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
-}  // namespace tarnwick::host::files
+}  // namespace tarnwick::support::files

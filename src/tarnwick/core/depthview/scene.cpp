@@ -1,0 +1,111 @@
+#include "tarnwick/core/depthview/scene.hpp"
+
+#include <span>
+
+#include "tarnwick/core/depthview/read/parse.hpp"
+#include "tarnwick/core/depthview/release_memory.hpp"
+#include "tarnwick/core/depthview/transform/combine.hpp"
+#include "tarnwick/core/depthview/transform/native_views.hpp"
+#include "tarnwick/core/depthview/transform/placement_count.hpp"
+#include "tarnwick/core/depthview/write/message_writer.hpp"
+#include "tarnwick/core/depthview/write/viewer_tree.hpp"
+
+namespace tarnwick::depthview {
+
+namespace {
+
+// The counts the report shows of a viewer tree: parts, placements, placed polygons.
+template <class Tree, class View>
+void count(const Tree& tree, const View& view, SceneStages& stages) {
+  long long parts = 0, placements = 0, placed = 0;
+  for (const auto& node : tree.nodes) {
+    if (node.kind != Tree::Kind::layer_part && node.kind != Tree::Kind::components) continue;
+    const auto n = view.is_reference(node.source)
+                       ? static_cast<long long>(view.placements(node.source).size())
+                       : 0LL;
+    parts += 1;
+    placements += n;
+    placed += static_cast<long long>(node.refs->size()) * (n > 0 ? n : 1);
+  }
+  stages.count("parts", parts);
+  stages.count("placements", placements);
+  stages.count("placed_polygons", placed);
+}
+
+template <class View, class Tree>
+void encode(const View& view, const Tree& tree, const write::LayerTable& layers,
+            model::PolygonPool& pool, double units_per_micrometre, const SceneOptions& options,
+            SceneStages& stages, const std::function<void(write::MessageText&)>& take) {
+  write::check_text_size(tree, tree.by_layer ? 7 : 6, options.max_message_bytes(),
+                         [&](const typename Tree::Node& node) -> std::uint64_t {
+                           switch (node.kind) {
+                             case Tree::Kind::cell:
+                               return view.cell(node.source).name.size();
+                             case Tree::Kind::components:
+                               return 10;
+                             default:
+                               return layers.name_size(node.layer);
+                           }
+                         });
+  count(tree, view, stages);
+  const std::vector<write::LayerValues> values = layers.message_values();
+  const std::string config = options.config_json();
+  const write::MessageInput input{values, &pool, units_per_micrometre, config};
+  write::MessageText text = write::write_message(view, tree, input);
+  take(text);
+}
+
+}  // namespace
+
+void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
+                 const SceneOptions& options, SceneStages& stages,
+                 const std::function<void()>& after_read,
+                 const std::function<void(write::MessageText&)>& take) {
+  const double units_per_micrometre = 1.0 / reader->dbu();
+  read::ParseOptions parse_options;
+  parse_options.layers = options.layers;
+  transform::PolygonExtractor extractor(units_per_micrometre, options.curve_tolerance);
+  read::Extraction extraction;
+  const model::CellGraph graph =
+      read::parse(*reader, options.cells ? *options.cells : reader->top_cells(), parse_options,
+                  extractor, extraction);
+  // The layout and what the parse kept to find shapes again are not needed any more: their memory
+  // goes before the scene's grows.
+  model::PolygonPool pool = std::move(extraction.pool);
+  extraction = read::Extraction();
+  reader.reset();
+  if (after_read) after_read();
+  release_free_memory();
+  stages.count("polygons", static_cast<long long>(pool.size()));
+  transform::check_placement_limit(graph, options.max_placements());
+
+  stages.start("convert");
+  transform::GraphView graph_view(graph);
+  const std::vector<transform::GraphView::Node> tops = graph_view.tops();
+  const transform::NativeCombined combined =
+      transform::combine(graph_view, std::span<const transform::GraphView::Node>(tops));
+  transform::CombinedView view(combined);
+  if (options.grouping == model::Grouping::CELL) {
+    std::vector<std::size_t> roots;
+    for (std::size_t t = 0; t < combined.top_count; ++t) roots.push_back(t);
+    const auto tree = write::by_cell(view, std::span<const std::size_t>(roots), layers);
+    stages.start("encode");
+    encode(view, tree, layers, pool, units_per_micrometre, options, stages, take);
+  } else {
+    transform::PrunedForest forest(view);
+    const auto tree = write::by_layer(
+        forest,
+        [&](auto&& visit) {
+          for (std::size_t t = 0; t < combined.top_count; ++t) {
+            for (const std::int64_t layer : options.layers) {
+              if (auto root = forest.add(t, layer)) visit(layer, *root);
+            }
+          }
+        },
+        layers);
+    stages.start("encode");
+    encode(forest, tree, layers, pool, units_per_micrometre, options, stages, take);
+  }
+}
+
+}  // namespace tarnwick::depthview
