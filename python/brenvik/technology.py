@@ -261,6 +261,19 @@ class LayerStack:
             _as_in_a_gds_file(layout, cell, targets)
 
 
+def _surely_empty(expression: LayerExpression, layout: kdb.Layout) -> bool:
+    """Whether `expression` is empty in `layout` by the layers it lacks alone."""
+    if isinstance(expression, LogicalLayer):
+        return layout.find_layer(*expression.tuple) is None
+    left = _surely_empty(expression.left, layout)
+    right = _surely_empty(expression.right, layout)
+    if expression.operation == "and":
+        return left or right
+    if expression.operation == "not":
+        return left
+    return left and right
+
+
 def _derived_regions(levels: list[LayerLevel], cell: kdb.Cell, name: str) -> list[tuple]:
     """(target layer, region) of each level, computed over `cell`'s flattened hierarchy; refused
     with `TooManyShapesError` (naming `name`) before anything is flattened when a level would
@@ -268,6 +281,10 @@ def _derived_regions(levels: list[LayerLevel], cell: kdb.Cell, name: str) -> lis
     if not levels:
         return []
     layout = cell.layout()
+    if all(_surely_empty(level.layer, layout) for level in levels):
+        # Nothing to flatten: every expression reads a layer the layout does not have where an
+        # empty side empties the result.
+        return [(level.derived_layer, kdb.Region()) for level in levels]
     read = {
         index
         for level in levels
