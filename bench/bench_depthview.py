@@ -8,6 +8,9 @@ runs in a fresh process:
 - time: the floor, then depthview (GDS path in, one viewer message out), by layer and by cell,
   with simplification off (curve_tolerance None) and on (the default 0.01), with its stages
   (read, parse, convert, encode) from depthview's report hook and the layout reader it used;
+- the same by layer through the component route, which a file took before it was read once
+  (imported as a component, its derived layers computed, written to a temporary GDS file and
+  read again), measured in the same run for the ratio beside it;
 - memory: depthview alone, its peak resident memory above the process's baseline (with the
   libraries a host has loaded), over the float32 bytes of every hull point (two float32 values
   per point);
@@ -95,10 +98,13 @@ def _native_floor(path: str) -> dict:
     }
 
 
-def _run_depthview(path: str, by: str, tolerance: str) -> dict:
-    """depthview through this installation: total seconds, stages, counts, reader."""
+def _run_depthview(path: str, by: str, tolerance: str, route: str = "file") -> dict:
+    """depthview through this installation: total seconds, stages, counts, reader. `route`
+    "component" takes the component route for the file (where this build still has it)."""
     from tarnwick.core import communication, depthview
 
+    if route == "component":
+        depthview._read_file_through_component = True
     output = depthview.Output.LAYER if by == "layer" else depthview.Output.CELL
     curve_tolerance = None if tolerance == "none" else float(tolerance)
     communication.clear_messages()
@@ -145,9 +151,9 @@ def _load_what_a_host_has_loaded() -> None:
 def _worker(kind: str, path: str, by: str, tolerance: str) -> dict:
     _load_what_a_host_has_loaded()
     baseline = _rss_mib()
-    if kind == "time":
+    if kind in ("time", "time_component"):
         floor = _native_floor(path)
-        run = _run_depthview(path, by, tolerance)
+        run = _run_depthview(path, by, tolerance, "component" if kind != "time" else "file")
         return {"floor": floor, **run, "ratio": run["seconds"] / floor["seconds"]}
     run = _run_depthview(path, by, tolerance)
     peak = _rss_mib()
@@ -177,9 +183,9 @@ def measure(python: str, kind: str, path: Path, by: str, tolerance: str) -> dict
     return json.loads(completed.stdout.strip().splitlines()[-1])
 
 
-def best(repeat: int, python: str, path: Path, by: str, tolerance: str) -> dict:
+def best(repeat: int, python: str, path: Path, by: str, tolerance: str, kind="time") -> dict:
     """The time measurement with the lowest ratio to its floor among `repeat` runs."""
-    runs = [measure(python, "time", path, by, tolerance) for _ in range(max(1, repeat))]
+    runs = [measure(python, kind, path, by, tolerance) for _ in range(max(1, repeat))]
     return min(runs, key=lambda run: run["ratio"])
 
 
@@ -209,6 +215,9 @@ def main(argv: list[str] | None = None) -> int:
             print(f"== {_label(size)}, curve_tolerance {tolerance}", file=sys.stderr)
             for by in ("layer", "cell"):
                 entry[f"{by}_{tolerance}"] = best(args.repeat, sys.executable, path, by, tolerance)
+            entry[f"component_{tolerance}"] = best(
+                args.repeat, sys.executable, path, "layer", tolerance, "time_component"
+            )
             entry[f"memory_{tolerance}"] = measure(
                 sys.executable, "memory", path, "layer", tolerance
             )
@@ -220,7 +229,7 @@ def main(argv: list[str] | None = None) -> int:
 
     print("\n### depthview end to end against the native floor (KLayout read + write + read)\n")
     header = "| layout | curve_tolerance | native floor s | by layer s | ratio | by cell s | ratio "
-    header += "| peak MiB | peak / float32 pool | reader |"
+    header += "| component route by layer / floor | peak MiB | peak / float32 pool | reader |"
     if args.baseline:
         header += " baseline ratio |"
     print(header)
@@ -232,7 +241,8 @@ def main(argv: list[str] | None = None) -> int:
             row = (
                 f"| {label} | {tolerance} | {layer['floor']['seconds']:.2f} | "
                 f"{layer['seconds']:.2f} | {layer['ratio']:.2f} | {cell['seconds']:.2f} | "
-                f"{cell['ratio']:.2f} | {memory['peak_mib']:.0f} | "
+                f"{cell['ratio']:.2f} | {entry[f'component_{tolerance}']['ratio']:.2f} | "
+                f"{memory['peak_mib']:.0f} | "
                 f"{memory['peak_mib'] / memory['pool_mib']:.2f} | {layer['reader']} |"
             )
             if args.baseline:

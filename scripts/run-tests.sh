@@ -20,7 +20,8 @@ TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "$@"
 
 echo "== viewer messages through KLayout's Python API"
 TARNWICK_KLAYOUT_DIRECT=0 TARNWICK_MESSAGE_LOG="$logs/python-api.jsonl" .venv/bin/python -m pytest -q \
-  tests/python/depthview/test_entry.py tests/python/depthview/test_view_cli.py
+  tests/python/depthview/test_entry.py tests/python/depthview/test_view_cli.py \
+  tests/python/depthview/test_layout_file.py
 status=0
 .venv/bin/python scripts/compare-message-logs.py "$logs/default.jsonl" "$logs/python-api.jsonl" \
   || status=$?

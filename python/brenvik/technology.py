@@ -224,21 +224,7 @@ class LayerStack:
         Levels with a derived layer expression but no ``derived_layer`` (or a derived
         expression as ``derived_layer``) are skipped. The original component is not changed.
         """
-        results = []
-        levels = [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
-        if levels:
-            read = {
-                index
-                for level in levels
-                for layer in (
-                    level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
-                )
-                if (index := component.layout.find_layer(*layer.tuple)) is not None
-            }
-            flat = _flat_layers(component.kdb_cell, read)
-        for level in levels:
-            _refuse_huge_flattening(component, level, flat)
-            results.append((level.derived_layer, level.layer.get_region(component.kdb_cell)))
+        results = _derived_regions(self._derived_levels(), component.kdb_cell, component.name)
         # The copy goes into a layout of its own, so every cell keeps its name: in the same
         # layout KLayout would have to rename the copies (name$1, ...).
         copied = component.copy_into(KCLayout(dbu=component.layout.dbu), name=component.name)
@@ -246,6 +232,100 @@ class LayerStack:
             index = layer_index(copied.layout, target.layer)
             copied.kdb_cell.shapes(index).insert(region)
         return copied
+
+    def _derived_levels(self) -> list[LayerLevel]:
+        return [lv for lv in self.layers.values() if isinstance(lv.derived_layer, LogicalLayer)]
+
+    def add_derived_layers(self, layout: kdb.Layout, cells: list[int]) -> None:
+        """Computes, as `get_component_with_derived_layers` does for a component, the derived
+        layers of each cell of `cells` (indices into `layout`) over its flattened hierarchy, and
+        adds them to that cell in place.
+
+        The cell's shapes on each target layer then take the form a GDS file gives them (holes
+        cut open, rectangles as boxes, long polygons split, KLayout's order), exactly as the
+        component's copy has them once written to a GDS file and read again."""
+        levels = self._derived_levels()
+        if not levels:
+            return
+        for index in cells:
+            cell = layout.cell(index)
+            targets = []
+            for target, region in _derived_regions(levels, cell, cell.name):
+                found = layout.find_layer(*target.tuple)
+                if found is None and region.is_empty():
+                    continue  # an empty layer: a GDS file would not hold it either
+                target_index = found if found is not None else layer_index(layout, target.layer)
+                cell.shapes(target_index).insert(region)
+                if target_index not in targets:
+                    targets.append(target_index)
+            _as_in_a_gds_file(layout, cell, targets)
+
+
+def _surely_empty(expression: LayerExpression, layout: kdb.Layout) -> bool:
+    """Whether `expression` is empty in `layout` by the layers it lacks alone."""
+    if isinstance(expression, LogicalLayer):
+        return layout.find_layer(*expression.tuple) is None
+    left = _surely_empty(expression.left, layout)
+    right = _surely_empty(expression.right, layout)
+    if expression.operation == "and":
+        return left or right
+    if expression.operation == "not":
+        return left
+    return left and right
+
+
+def _derived_regions(levels: list[LayerLevel], cell: kdb.Cell, name: str) -> list[tuple]:
+    """(target layer, region) of each level, computed over `cell`'s flattened hierarchy; refused
+    with `TooManyShapesError` (naming `name`) before anything is flattened when a level would
+    flatten too many shapes."""
+    if not levels:
+        return []
+    layout = cell.layout()
+    if all(_surely_empty(level.layer, layout) for level in levels):
+        # Nothing to flatten: every expression reads a layer the layout does not have where an
+        # empty side empties the result.
+        return [(level.derived_layer, kdb.Region()) for level in levels]
+    read = {
+        index
+        for level in levels
+        for layer in (
+            level.layer.layers() if isinstance(level.layer, DerivedLayer) else [level.layer]
+        )
+        if (index := layout.find_layer(*layer.tuple)) is not None
+    }
+    flat = _flat_layers(cell, read)
+    results = []
+    for level in levels:
+        _refuse_huge_flattening(name, layout, level, flat)
+        results.append((level.derived_layer, level.layer.get_region(cell)))
+    return results
+
+
+def _as_in_a_gds_file(layout: kdb.Layout, cell: kdb.Cell, layers: list[int]) -> None:
+    """Replaces the shapes of `cell` on `layers` by what KLayout reads back from a GDS stream of
+    them (written in memory, never to disk)."""
+    scratch = kdb.Layout()
+    scratch.dbu = layout.dbu
+    copy = scratch.create_cell("scratch")
+    specs = []
+    for index in layers:
+        info = layout.get_info(index)
+        spec = (info.layer, info.datatype)
+        specs.append(spec)
+        copy.shapes(scratch.layer(*spec)).insert(cell.shapes(index))
+    options = kdb.SaveLayoutOptions()
+    options.format = "GDS2"
+    options.write_context_info = False
+    options.gds2_write_timestamps = False
+    back = kdb.Layout()
+    back.read_bytes(scratch.write_bytes(options), kdb.LoadLayoutOptions())
+    top = back.top_cell()
+    for index, spec in zip(layers, specs, strict=True):
+        shapes = cell.shapes(index)
+        shapes.clear()
+        found = back.find_layer(*spec)
+        if found is not None:
+            shapes.insert(top.shapes(found))
 
 
 def max_flat_shapes() -> int:
@@ -317,16 +397,18 @@ def _flat_cost(expression: LayerExpression, layout: kdb.Layout, flat: dict[int, 
     return (left[0] + right[0], left[1] + right[1])
 
 
-def _refuse_huge_flattening(component: Component, level: LayerLevel, flat: dict[int, _FlatLayer]):
+def _refuse_huge_flattening(
+    name: str, layout: kdb.Layout, level: LayerLevel, flat: dict[int, _FlatLayer]
+):
     """Raise `TooManyShapesError` if the level's derived layer would flatten more shapes than
     `max_flat_shapes` allows, each counted once per level of overlap."""
-    shapes, work = _flat_cost(level.layer, component.layout, flat)
+    shapes, work = _flat_cost(level.layer, layout, flat)
     limit = max_flat_shapes()
     if work > limit:
         depth = f", overlapping about {work / shapes:,.0f} deep" if work > 1.5 * shapes else ""
         raise TooManyShapesError(
             f"cannot compute the derived layer {level.derived_layer} {level.layer} of "
-            f"{component.name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
+            f"{name!r}: it would flatten {shapes:,} shapes{depth}, more than the limit "
             f"of {limit:,} shapes (each counted once per level of overlap; set "
             f"{MAX_FLAT_SHAPES_VARIABLE} to raise it)"
         )

@@ -41,6 +41,7 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     )
     add_scene_options(parser)
     add_technology_options(parser)
+    add_cell_option(parser)
     parser.add_argument(
         "-o",
         "--output",
@@ -55,6 +56,16 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         help="send the scene to the running live viewer (tarnwick serve) instead of writing files",
     )
     return parser
+
+
+def add_cell_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--cell",
+        default=None,
+        metavar="NAME",
+        help="of a layout file, draw only this cell and the hierarchy below it "
+        "(default: every top cell)",
+    )
 
 
 def _is_gds_path(target: str) -> bool:
@@ -117,6 +128,14 @@ def run(args: argparse.Namespace) -> int:
             print(f"tarnwick view: no such GDS file: {target}", file=sys.stderr)
             return 2
         component, name, source = target, Path(target).stem, f"GDS file {target}"
+        if args.cell is not None:
+            source += f", cell {args.cell}"
+    elif args.cell is not None:
+        print(
+            "tarnwick view: --cell picks a cell of a layout file, not of a PDK cell",
+            file=sys.stderr,
+        )
+        return 2
     else:
         from tarnwick.core.pdk import get_pdk
 
@@ -158,6 +177,7 @@ def run(args: argparse.Namespace) -> int:
             exclude_layers=args.exclude,
             report=progress,
             **({} if technology is None else {"technology": technology}),
+            **({"cell": args.cell} if args.cell is not None else {}),
         )
     finally:
         communication.unsubscribe(sent.append)

@@ -38,6 +38,9 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
     add_scene_options(parser)
     add_technology_options(parser)
+    from tarnwick.cli.view import add_cell_option
+
+    add_cell_option(parser)
     parser.add_argument(
         "--interval",
         type=_interval,
@@ -72,6 +75,8 @@ def _view_command(args: argparse.Namespace) -> list[str]:
     command += ["--by", args.by, "--z-scale", repr(args.z_scale), "--curve-tolerance", tolerance]
     if args.exclude:
         command += ["--exclude", *args.exclude]
+    if args.cell is not None:
+        command += ["--cell", args.cell]
     return command + technology_arguments(args)
 
 
@@ -95,6 +100,7 @@ def _send(command: list[str]) -> None:
 def run(args: argparse.Namespace) -> int:
     from tarnwick.cli.live_view import server_problem
     from tarnwick.cli.tech import BAD_INPUT, chosen_technology
+    from tarnwick.cli.view import _is_gds_path
     from tarnwick.live.watch import FileWatch, wait_for_change
     from tarnwick.technology import TechnologyError
 
@@ -103,6 +109,12 @@ def run(args: argparse.Namespace) -> int:
     except TechnologyError as error:
         print(f"tarnwick watch: error: {error}", file=sys.stderr)
         return BAD_INPUT
+    if args.cell is not None and not _is_gds_path(args.target):
+        print(
+            "tarnwick watch: --cell picks a cell of a layout file, not of a PDK cell",
+            file=sys.stderr,
+        )
+        return 2
     problem = server_problem()
     try:
         files = _watched_files(args.target)

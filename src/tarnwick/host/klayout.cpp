@@ -35,6 +35,11 @@ nb::object new_layout() { return layout_type()(); }
 
 void read_layout(nb::handle layout, nb::handle path) { layout.attr("read")(path); }
 
+nb::object read_layout_file(nb::handle path, nb::handle layer_stack, nb::handle cell) {
+  return nb::module_::import_("tarnwick.layout_file")
+      .attr("read_layout")(path, layer_stack, nb::arg("cell") = cell);
+}
+
 nb::object simple_trans(int rotation, bool mirror, std::int64_t dx, std::int64_t dy) {
   return bindings::klayout_db.operation("Trans")(rotation, mirror, dx, dy);
 }

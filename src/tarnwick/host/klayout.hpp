@@ -17,6 +17,10 @@ nb::object layout_type();
 nb::object new_layout();
 // layout.read(path): the GDS file at `path` read into `layout`; reader errors propagate.
 void read_layout(nb::handle layout, nb::handle path);
+// The GDS or OASIS file at `path` read once for the 3D scene (tarnwick.layout_file.read_layout):
+// a tuple (layout, indices of the cells to draw), the derived layers of `layer_stack` computed
+// into those cells. `cell` (None or a name) picks one cell instead of every top cell.
+nb::object read_layout_file(nb::handle path, nb::handle layer_stack, nb::handle cell);
 // klayout.db.Trans(rotation, mirror, dx, dy): rotation in quarter turns, displacement in database
 // units.
 nb::object simple_trans(int rotation, bool mirror, std::int64_t dx, std::int64_t dy);

@@ -3,6 +3,7 @@ reports stages and counts."""
 
 from __future__ import annotations
 
+import argparse
 import base64
 import json
 
@@ -123,3 +124,26 @@ def test_unbuilt_viewer_still_writes_the_json(tmp_path, capsys, monkeypatch):
     assert code == 1
     assert target.is_file() and not target.with_suffix(".html").exists()
     assert "npm run build" in err
+
+
+def test_cell_of_a_file_and_its_errors(tmp_path, capsys):
+    from .conftest import random_layout
+
+    path = tmp_path / "tops.gds"
+    random_layout(4, tops=3).write(str(path))
+    target = tmp_path / "one.json"
+    code, out, _ = run(capsys, str(path), "--cell", "c4_1", "--by", "cell", "-o", str(target))
+    tops = [part["name"] for part in json.loads(target.read_text())["data"]["parts"]]
+    assert (code, tops) == (0, ["c4_1"]) and "cell c4_1" in out
+    code, _, err = run(capsys, str(path), "--cell", "nope")
+    (error,) = [line for line in err.splitlines() if line.startswith("tarnwick view:")]
+    assert code == 1 and "has no cell 'nope' (top cells: c4_2, c4_1, c4_0, " in error
+    code, _, err = run(capsys, "ring", "--cell", "x")
+    assert code == 2 and "--cell" in err
+    assert main(["watch", "ring", "--cell", "x"]) == 2  # refused before looking for a server
+    from tarnwick.cli.watch import _view_command
+
+    args = argparse.Namespace(
+        target=str(path), cell="c4_1", by="cell", z_scale=1.0, curve_tolerance=None, exclude=None
+    )
+    assert _view_command(args)[-2:] == ["--cell", "c4_1"]

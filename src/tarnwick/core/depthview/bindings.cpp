@@ -135,11 +135,13 @@ NB_MODULE(depthview, m) {
   m.def("depthview", &dv::depthview, "component"_a, "output"_a.none(), "z_scale"_a = 1.0,
         "curve_tolerance"_a.none() = 0.01, "exclude_layers"_a.none() = nb::none(), nb::kw_only(),
         "report"_a.none() = nb::none(), "technology"_a.none() = nb::none(),
+        "cell"_a.none() = nb::none(),
         "Shows a component or GDS file in the 3D viewer: sends one DepthviewMessage. `report`, "
         "when given, is called with {'stage': name} as each stage starts and at the end with the "
         "stages' seconds, the scene's counts, the layout reader used and the layers left undrawn. "
         "`technology` (a name, a technology file, a tarnwick.technology.Technology or a "
-        "(LayerStack, LayerViews) pair) replaces the active PDK's layer stack and views.");
+        "(LayerStack, LayerViews) pair) replaces the active PDK's layer stack and views. A file "
+        "draws every top cell, or the one named by `cell` with the hierarchy below it.");
   m.def("viewer_message", &dv::viewer_message, "layout"_a, "layers"_a,
         "output"_a.none() = m.attr("Output").attr("LAYER"), "z_scale"_a = 1.0,
         "curve_tolerance"_a.none() = 0.01, "exclude_layers"_a.none() = nb::none(), nb::kw_only(),

@@ -2,9 +2,12 @@
 
 #include <nanobind/stl/string.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/pipeline.hpp"
@@ -73,9 +76,19 @@ struct Inputs {
   nb::object exclude_layers;
 };
 
+// Whether a file path takes the component route (import, derived layers, a temporary GDS file read
+// again) instead of being read once: the module's private switch, kept to prove both alike.
+bool file_through_component() {
+  return nb::getattr(this_module(), "_read_file_through_component", nb::none())
+      .is(nb::handle(Py_True));
+}
+
+// The cells to draw: every top cell, or the ones the file read named.
+using DrawnCells = std::optional<std::vector<std::int64_t>>;
+
 template <class Use>
 nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle layer_stack,
-                       Use&& use) {
+                       nb::handle cell, bool read_file_once, Use&& use) {
   // Layer views and layer stack from the library's PDK unless given.
   nb::object views = nb::borrow(layer_views);
   if (views.is_none()) {
@@ -86,6 +99,23 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   if (stack.is_none()) {
     stack = pdk_member(library::get_layer_stack(), &library::is_layer_stack, "LayerStack",
                        "a layer stack");
+  }
+  const bool is_path = PyUnicode_Check(component.ptr());
+  if (!is_path && !cell.is_none()) {
+    host::raise(PyExc_ValueError, "cell= picks a cell of a layout file, not of a component");
+  }
+  if (is_path && read_file_once && !file_through_component()) {
+    // A file is read once, straight into the layout the scene reads; nothing is written.
+    nb::object read = host::klayout::read_layout_file(component, stack, cell);
+    nb::object layout = read[0];
+    std::vector<std::int64_t> cells;
+    for (nb::handle index : read[1]) cells.push_back(nb::cast<std::int64_t>(index));
+    read.reset();
+    nb::dict layers = python::get_layer_properties(stack, views);
+    return use(std::move(layout), std::move(layers), DrawnCells(std::move(cells)));
+  }
+  if (!cell.is_none()) {
+    host::raise(PyExc_ValueError, "cell= needs a layout file read once, not the component route");
   }
   // A path text names a GDS file to import.
   nb::object source = nb::borrow(component);
@@ -105,7 +135,7 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
     release_free_memory();
     nb::object layout = host::klayout::new_layout();
     host::klayout::read_layout(layout, path);
-    result = use(std::move(layout), std::move(layers));
+    result = use(std::move(layout), std::move(layers), DrawnCells());
   } catch (nb::python_error& error) {
     remove_temporary(path, &error);
     throw;
@@ -153,13 +183,16 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
                         nb::handle layer_stack, double z_scale, nb::handle curve_tolerance,
                         nb::handle exclude_layers, bool as_dict) {
   const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
-  return with_layout(component, layer_views, layer_stack, [&](nb::object layout, nb::dict layers) {
-    return records_scene(layout, layers, output, inputs, as_dict);
-  });
+  // The records route keeps the component route for files too: it draws a file's first top cell.
+  return with_layout(component, layer_views, layer_stack, nb::none(), false,
+                     [&](nb::object layout, nb::dict layers, DrawnCells) {
+                       return records_scene(layout, layers, output, inputs, as_dict);
+                     });
 }
 
 void depthview(nb::handle component, nb::handle output, double z_scale, nb::handle curve_tolerance,
-               nb::handle exclude_layers, nb::handle report_to, nb::handle technology) {
+               nb::handle exclude_layers, nb::handle report_to, nb::handle technology,
+               nb::handle cell) {
   StageReport report(report_to);
   report.start("read");
   const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
@@ -177,7 +210,8 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
   }
   const bool own_parser = this_module().attr("ParseGDS").is(nb::type<python::ParseGDS>());
   nb::object content = with_layout(
-      component, layer_views, layer_stack, [&](nb::object layout, nb::dict layers) -> nb::object {
+      component, layer_views, layer_stack, cell, own_parser,
+      [&](nb::object layout, nb::dict layers, DrawnCells cells) -> nb::object {
         if (!own_parser) {
           // A replaced parser is used as given: the scene through its records.
           nb::object scene = records_scene(layout, layers, output, inputs, true);
@@ -189,7 +223,8 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
           return host::json::dumps(data, host::json::Style::compact);
         }
         SceneRequest request{std::move(layout), std::move(layers),      checked_grouping(output),
-                             inputs.z_scale,    inputs.curve_tolerance, inputs.exclude_layers};
+                             inputs.z_scale,    inputs.curve_tolerance, inputs.exclude_layers,
+                             std::move(cells)};
         return scene_message(std::move(request), report);
       });
   host::send_message(host::depthview_message(content));

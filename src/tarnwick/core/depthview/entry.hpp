@@ -31,8 +31,13 @@ nb::object to_3d_viewer(nb::handle component, nb::handle output, nb::handle laye
 //
 // The message is made on the native scene; when the module's ParseGDS has been replaced, through
 // that parser and the records instead.
+//
+// A path text (GDS or OASIS) is read once, straight into the layout the scene reads: every top
+// cell is drawn, or only `cell` (a name) and the hierarchy below it; the derived layers of the
+// stack are computed on that layout. `cell` given with a component is a ValueError.
 void depthview(nb::handle component, nb::handle output, double z_scale, nb::handle curve_tolerance,
-               nb::handle exclude_layers, nb::handle report, nb::handle technology);
+               nb::handle exclude_layers, nb::handle report, nb::handle technology,
+               nb::handle cell);
 
 // The viewer message content that depthview sends, for a KLayout layout already read and the layer
 // properties `layers` ({LayerSpec: PdkLayer}), made on the native scene. `report` as for

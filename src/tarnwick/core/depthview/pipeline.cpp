@@ -99,6 +99,7 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
     nb::bytes config = host::json::dumps_bytes(viewer_config(), host::json::Style::compact);
     return std::string(config.c_str(), config.size());
   };
+  options.cells = std::move(request.cells);
   nb::object patterns =
       request.exclude_layers.is_none() ? nb::object(nb::list()) : request.exclude_layers;
   write::LayerTable layers(python::scene_layers(request.layers, request.z_scale, patterns,

@@ -10,6 +10,7 @@
 #include <nanobind/nanobind.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,6 +62,8 @@ struct SceneRequest {
   double z_scale;
   std::optional<double> curve_tolerance;
   nb::object exclude_layers;  // list of patterns or None
+  // The cells to draw, as layout cell indices; every top cell of the layout when not given.
+  std::optional<std::vector<std::int64_t>> cells = std::nullopt;
 };
 
 // The message content {"type": "data", "data": <scene>, "config": <configuration>} of the scene.

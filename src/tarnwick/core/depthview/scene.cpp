@@ -90,7 +90,8 @@ void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& 
   transform::PolygonExtractor extractor(units_per_micrometre, options.curve_tolerance);
   read::Extraction extraction;
   const model::CellGraph graph =
-      read::parse(*reader, reader->top_cells(), parse_options, extractor, extraction);
+      read::parse(*reader, options.cells ? *options.cells : reader->top_cells(), parse_options,
+                  extractor, extraction);
   // The layout and what the parse kept to find shapes again are not needed any more: their memory
   // goes before the scene's grows.
   model::PolygonPool pool = std::move(extraction.pool);

@@ -45,6 +45,8 @@ std::vector<UndrawnLayer> undrawn_layers(read::LayoutReader& reader,
 struct SceneOptions {
   model::Grouping grouping = model::Grouping::LAYER;
   std::vector<std::int64_t> layers;  // the layout layers read, in the layout's order
+  // The cells to draw, as layout cell indices; every top cell of the layout when not given.
+  std::optional<std::vector<std::int64_t>> cells;
   std::optional<double> curve_tolerance;
   // Asked when they are needed, in this order: after the parse, the most placements the scene may
   // draw; at the encode stage, the most bytes its text may take and the viewer configuration as
