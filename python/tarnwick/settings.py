@@ -17,6 +17,7 @@ __all__ = [
     "get_log_dir",
     "get_max_message_bytes",
     "get_max_placements",
+    "get_max_record_placements",
     "reset",
 ]
 
@@ -28,6 +29,8 @@ MAX_PLACEMENTS_VARIABLE = "TARNWICK_MAX_PLACEMENTS"
 DEFAULT_MAX_PLACEMENTS = 50_000_000
 MAX_MESSAGE_BYTES_VARIABLE = "TARNWICK_MAX_MESSAGE_BYTES"
 DEFAULT_MAX_MESSAGE_BYTES = 4 << 30
+MAX_RECORD_PLACEMENTS_VARIABLE = "TARNWICK_MAX_RECORD_PLACEMENTS"
+DEFAULT_MAX_RECORD_PLACEMENTS = 1_000_000
 
 
 def get_build_dir() -> Path:
@@ -49,22 +52,26 @@ def get_log_dir() -> Path:
 
 
 def _limit(variable: str, default: int) -> int:
-    value = os.environ.get(variable, "").strip()
-    if not value:
-        return default
-    try:
-        limit = int(value.replace("_", ""))
-    except ValueError:
-        raise ValueError(f"{variable} must be a whole number, not {value!r}") from None
-    if limit < 0:
-        raise ValueError(f"{variable} must not be negative, not {limit}")
-    return limit
+    """The component library's parser of size limits, so every limit variable of the package takes
+    and refuses the same texts (the library cannot import the host; imported here only when a
+    limit is read, since the library loads KLayout)."""
+    from brenvik.limits import limit_from_environment as parse
+
+    return parse(variable, default)
 
 
 def get_max_placements() -> int:
     """The most cell placements a 3D scene may hold (``TARNWICK_MAX_PLACEMENTS``, default 50
     million): a small file can ask for billions, and a scene past this refuses to be built."""
     return _limit(MAX_PLACEMENTS_VARIABLE, DEFAULT_MAX_PLACEMENTS)
+
+
+def get_max_record_placements() -> int:
+    """The most placements a scene may hold on the records route (``ParseGDS``, ``to_3D_viewer``,
+    a replaced parser; ``TARNWICK_MAX_RECORD_PLACEMENTS``, default 1 million): there every
+    placement and every path of the hierarchy becomes a Python object, so the route runs out of
+    memory long before the fast route's limit."""
+    return _limit(MAX_RECORD_PLACEMENTS_VARIABLE, DEFAULT_MAX_RECORD_PLACEMENTS)
 
 
 def get_max_message_bytes() -> int:

@@ -15,6 +15,7 @@ from pathlib import Path
 
 from tarnwick.cli.arguments import add_scene_options
 from tarnwick.cli.tech import add_technology_options
+from tarnwick.sizes import format_size
 
 _GDS_SUFFIXES = (".gds", ".gds2", ".gdsii", ".oas")
 _STAGES = ("read", "parse", "convert", "encode")
@@ -72,14 +73,6 @@ def _is_gds_path(target: str) -> bool:
     # os.path.isfile, unlike Path.is_file, answers False for names the system cannot even look
     # up (too long, embedded NUL) instead of raising.
     return target.lower().endswith(_GDS_SUFFIXES) or os.path.isfile(target)
-
-
-def _size(count: int) -> str:
-    for unit in ("bytes", "KiB", "MiB", "GiB"):
-        if count < 1024 or unit == "GiB":
-            return f"{count:,} bytes" if unit == "bytes" else f"{count:,.1f} {unit}"
-        count /= 1024
-    return str(count)
 
 
 class _Progress:
@@ -214,7 +207,7 @@ def run(args: argparse.Namespace) -> int:
         f"  polygons: {counts['polygons']:,} distinct, {counts['placed_polygons']:,} placed; "
         f"placements: {counts['placements']:,} in {counts['parts']:,} parts"
     )
-    print(f"  message: {_size(counts['bytes'])}")
+    print(f"  message: {format_size(counts['bytes'])}")
     print(f"  reader: {progress.final['reader']}")
     print_notice("tarnwick view", notice_lines)
     if args.serve:
@@ -226,9 +219,9 @@ def run(args: argparse.Namespace) -> int:
 
             communication.send_message(NoticeMessage(text="\n".join(notice_lines)))
         return status
-    print(f"wrote {json_path} ({_size(json_path.stat().st_size)})")
+    print(f"wrote {json_path} ({format_size(json_path.stat().st_size)})")
     if page_error is not None:
         print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)
         return 1
-    print(f"wrote {html_path} ({_size(html_path.stat().st_size)}): open it in a browser")
+    print(f"wrote {html_path} ({format_size(html_path.stat().st_size)}): open it in a browser")
     return 0

@@ -42,6 +42,7 @@ from tarnwick.models import (
     ReloadFactoriesMessage,
     ReloadLayoutMessage,
 )
+from tarnwick.sizes import format_size
 
 __all__ = [
     "DEFAULT_HOST",
@@ -70,10 +71,6 @@ _SECURITY_HEADERS = {
 
 class LiveServerError(RuntimeError):
     """The server cannot start as asked (address refused or in use, another server running)."""
-
-
-def _size(count: int) -> str:
-    return f"{count / (1024 * 1024):.1f} MiB" if count >= 1024 * 1024 else f"{count:,} bytes"
 
 
 def _refuse(status: type[web.HTTPException], text: str) -> web.HTTPException:
@@ -155,7 +152,7 @@ class LiveServer:
         cap = self.max_message_bytes
         too_large = web.HTTPRequestEntityTooLarge(
             max_size=cap,
-            text=f"message too large: more than {cap:,} bytes, the server's cap of {_size(cap)} "
+            text=f"message too large: more than {cap:,} bytes, the server's cap of {format_size(cap)} "
             "(start it with a larger --max-message-mb)\n",
         )
         if request.content_length is not None and request.content_length > cap:
@@ -206,7 +203,7 @@ class LiveServer:
             targets = list(self.pages)
             sent = await asyncio.gather(*(self._send(page, text) for page in targets))
         reached = sum(sent)
-        self.log(f"#{self.seq} {kind} ({_size(size)}) to {reached} of {len(targets)} page(s)")
+        self.log(f"#{self.seq} {kind} ({format_size(size)}) to {reached} of {len(targets)} page(s)")
         return reached
 
     async def _send(self, page: web.WebSocketResponse, text: str) -> bool:

@@ -27,6 +27,7 @@ std::uint64_t limit(const char* operation) {
 }  // namespace
 
 std::uint64_t max_placements() { return limit("get_max_placements"); }
+std::uint64_t max_record_placements() { return limit("get_max_record_placements"); }
 std::uint64_t max_message_bytes() { return limit("get_max_message_bytes"); }
 
 }  // namespace tarnwick::host::settings

@@ -20,6 +20,8 @@ nb::object log_dir();
 
 // get_max_placements(): the most cell placements a 3D scene may hold.
 std::uint64_t max_placements();
+// get_max_record_placements(): the most placements a scene may hold on the records route.
+std::uint64_t max_record_placements();
 // get_max_message_bytes(): the most bytes the names and ids of a 3D scene may take.
 std::uint64_t max_message_bytes();
 

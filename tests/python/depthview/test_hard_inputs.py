@@ -6,6 +6,8 @@ from __future__ import annotations
 
 import itertools
 import re
+import subprocess
+import sys
 import tempfile
 
 import klayout.db as kdb
@@ -137,3 +139,49 @@ def test_values_that_contain_themselves_or_nest_deeply():
     top.references[0].references[0].references.append(top.references[0])
     with pytest.raises(ValueError, match="contain themselves"):
         parser.combine_references(Output.CELL)
+
+
+def test_the_records_route_has_a_limit_of_its_own(monkeypatch):
+    """Every path and placement becomes a Python object there: refused with one line, while the
+    fast route still draws the same layout."""
+    monkeypatch.setenv("TARNWICK_MAX_RECORD_PLACEMENTS", "100")
+    layout = chain(8, copies=2)  # 254 placements
+    assert '"type":"data"' in dv.viewer_message(layout, LAYERS, Output.CELL)
+    for call in (
+        lambda: ParseGDS(layout, LAYERS).export_cells(),
+        lambda: ParseGDS(layout, LAYERS).export_layers(combine=False),
+    ):
+        with pytest.raises(ValueError, match="254 placements.*TARNWICK_MAX_RECORD_PLACEMENTS"):
+            call()
+    deep = {"parts": []}
+    for _ in range(2_000):  # far deeper than the interpreter's recursion limit
+        deep = {"parts": [deep, (1.0, 2.0)]}
+    assert dv.numpy_to_buffer_json(deep)["parts"][1] == [1.0, 2.0]
+
+
+def test_an_array_of_millions_is_refused_under_a_memory_limit(tmp_path):
+    """A 3000 x 3000 array reference with an off-grid column vector: nine million placements. The
+    records route refuses it before building anything, also with little address space."""
+    layout = kdb.Layout()
+    top, leaf = layout.create_cell("top"), layout.create_cell("leaf")
+    leaf.shapes(layout.layer(1, 0)).insert(kdb.Box(0, 0, 10, 10))
+    row, column = kdb.Vector(100, 0), kdb.Vector(3, 100)
+    top.insert(kdb.CellInstArray(leaf.cell_index(), kdb.Trans(), row, column, 3000, 3000))
+    path = tmp_path / "array.gds"
+    layout.write(str(path))
+    script = f"""
+import resource
+resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+import klayout.db as kdb
+from tarnwick.core.depthview import ParseGDS, PdkLayer
+layout = kdb.Layout()
+layout.read({str(path)!r})
+parser = ParseGDS(layout, {{(1, 0): PdkLayer("WG", 0.22, 0.0, "#ff0000")}})
+try:
+    parser.export_cells()
+except ValueError as error:
+    print(error)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    assert "9000000 placements" in done.stdout and "TARNWICK_MAX_RECORD_PLACEMENTS" in done.stdout

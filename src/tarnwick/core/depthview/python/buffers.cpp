@@ -1,7 +1,10 @@
 #include "tarnwick/core/depthview/python/buffers.hpp"
 
+#include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "tarnwick/core/depthview/write/base64.hpp"
 #include "tarnwick/host/checked.hpp"
@@ -34,57 +37,98 @@ class Walker {
     codec_ = nb::str("b64");
   }
 
-  // A new reference to the converted value.
+  // A new reference to the converted value. The tree is walked with an explicit stack, so any
+  // depth converts; a list or map met again on its own path (one that contains itself) is a
+  // RecursionError, as an unbounded walk would end.
   nb::object walk(nb::handle obj) {
+    nb::object done = start(obj);
+    if (done.is_valid()) return done;
+    while (true) {
+      Frame& frame = stack_.back();
+      if (frame.next < frame.size) {
+        const Py_ssize_t i = frame.next++;
+        nb::handle item;
+        if (frame.kind == Kind::map) {
+          item = PyTuple_GET_ITEM(PyList_GET_ITEM(frame.items.ptr(), i), 1);
+        } else {
+          // A list may be changed by Python code run during the walk (a dtype look-up); re-read
+          // it.
+          if (frame.kind == Kind::list && i >= PyList_GET_SIZE(frame.source.ptr())) {
+            host::raise(PyExc_RuntimeError, "list changed size during numpy_to_buffer_json");
+          }
+          item = frame.kind == Kind::list ? PyList_GET_ITEM(frame.source.ptr(), i)
+                                          : PyTuple_GET_ITEM(frame.source.ptr(), i);
+        }
+        nb::object converted = start(nb::borrow(item));
+        if (converted.is_valid()) store(stack_.back(), converted);
+        continue;
+      }
+      nb::object result = std::move(frame.result);
+      path_.erase(frame.source.ptr());
+      stack_.pop_back();
+      if (stack_.empty()) return result;
+      store(stack_.back(), result);
+    }
+  }
+
+ private:
+  enum class Kind : std::uint8_t { list, tuple, map };
+
+  // One list, tuple or map being converted, and its new list or map so far.
+  struct Frame {
+    nb::object source;
+    nb::object items;  // a map's (key, value) pairs, taken before its walk runs Python code
+    Kind kind;
+    Py_ssize_t size;
+    Py_ssize_t next = 0;
+    nb::object result;
+  };
+
+  // Converts a leaf at once (its new reference), or opens a frame for a container (an invalid
+  // object).
+  nb::object start(nb::handle obj) {
     PyObject* raw = obj.ptr();
     if (PyObject_TypeCheck(raw, reinterpret_cast<PyTypeObject*>(ndarray_.ptr()))) {
       const DtypeInfo& info = dtype_info(obj);
       if (info.numeric) return buffer_record(obj, info);
       return nb::borrow(obj);
     }
-    const bool is_list = PyList_Check(raw);
-    if (is_list || PyTuple_Check(raw)) {
-      Guard guard;
-      const Py_ssize_t size = is_list ? PyList_GET_SIZE(raw) : PyTuple_GET_SIZE(raw);
-      nb::object result = nb::steal(PyList_New(size));
-      if (!result.is_valid()) throw nb::python_error();
-      for (Py_ssize_t i = 0; i < size; ++i) {
-        // A list may be changed by Python code run during the walk (a dtype look-up); re-read it.
-        if (is_list && i >= PyList_GET_SIZE(raw)) {
-          host::raise(PyExc_RuntimeError, "list changed size during numpy_to_buffer_json");
-        }
-        nb::handle item = is_list ? PyList_GET_ITEM(raw, i) : PyTuple_GET_ITEM(raw, i);
-        nb::object converted = walk(nb::borrow(item));
-        PyList_SET_ITEM(result.ptr(), i, converted.release().ptr());
-      }
-      return result;
+    Frame frame;
+    if (PyList_Check(raw)) {
+      frame.kind = Kind::list;
+      frame.size = PyList_GET_SIZE(raw);
+    } else if (PyTuple_Check(raw)) {
+      frame.kind = Kind::tuple;
+      frame.size = PyTuple_GET_SIZE(raw);
+    } else if (PyDict_Check(raw)) {
+      frame.kind = Kind::map;
+      frame.items = nb::steal(PyDict_Items(raw));
+      if (!frame.items.is_valid()) throw nb::python_error();
+      frame.size = PyList_GET_SIZE(frame.items.ptr());
+    } else {
+      return nb::borrow(obj);
     }
-    if (PyDict_Check(raw)) {
-      Guard guard;
-      nb::object result = nb::steal(PyDict_New());
-      if (!result.is_valid()) throw nb::python_error();
-      // Snapshot the items first: the walk may run Python code, which must not see a dict being
-      // iterated by PyDict_Next.
-      nb::object items = nb::steal(PyDict_Items(raw));
-      if (!items.is_valid()) throw nb::python_error();
-      const Py_ssize_t size = PyList_GET_SIZE(items.ptr());
-      for (Py_ssize_t i = 0; i < size; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.ptr(), i);
-        nb::object converted = walk(PyTuple_GET_ITEM(pair, 1));
-        if (PyDict_SetItem(result.ptr(), PyTuple_GET_ITEM(pair, 0), converted.ptr()) != 0) {
-          throw nb::python_error();
-        }
-      }
-      return result;
+    if (!path_.insert(raw).second) {
+      host::raise(PyExc_RecursionError, "numpy_to_buffer_json: the value contains itself");
     }
-    return nb::borrow(obj);
+    // A list's result is filled in place; the source list may still grow or shrink meanwhile.
+    frame.result = nb::steal(frame.kind == Kind::map ? PyDict_New() : PyList_New(frame.size));
+    if (!frame.result.is_valid()) throw nb::python_error();
+    frame.source = nb::borrow(obj);
+    stack_.push_back(std::move(frame));
+    return {};
   }
 
- private:
-  // Deep trees (or a list that contains itself) end in RecursionError, never in a stack overflow.
-  struct Guard : host::RecursionGuard {
-    Guard() : host::RecursionGuard(" in numpy_to_buffer_json") {}
-  };
+  // Puts the converted value of the frame's item `next - 1` into its result.
+  void store(Frame& frame, nb::object& converted) {
+    const Py_ssize_t i = frame.next - 1;
+    if (frame.kind == Kind::map) {
+      PyObject* key = PyTuple_GET_ITEM(PyList_GET_ITEM(frame.items.ptr(), i), 0);
+      if (PyDict_SetItem(frame.result.ptr(), key, converted.ptr()) != 0) throw nb::python_error();
+    } else {
+      PyList_SET_ITEM(frame.result.ptr(), i, converted.release().ptr());
+    }
+  }
 
   const DtypeInfo& dtype_info(nb::handle array) {
     nb::object dtype = host::arrays::dtype(array);
@@ -144,6 +188,8 @@ class Walker {
     return record;
   }
 
+  std::vector<Frame> stack_;
+  std::unordered_set<PyObject*> path_;  // the lists and maps open on the stack
   nb::object ndarray_;
   nb::object key_shape_, key_dtype_, key_buffer_, key_codec_, codec_;
   std::deque<DtypeInfo> dtypes_;  // deque: references stay valid as it grows

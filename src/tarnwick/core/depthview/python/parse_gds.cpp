@@ -143,6 +143,10 @@ model::CellGraph ParseGDS::parse(const std::vector<std::int64_t>& tops) {
   }
   hand_on();
   transform::check_placement_limit(graph, host::settings::max_placements());
+  // Here every path of the hierarchy becomes a record and every placement a KTrans: far fewer
+  // fit in memory than on the fast route, so this route has a lower limit of its own.
+  transform::check_placement_limit(graph, host::settings::max_record_placements(),
+                                   "TARNWICK_MAX_RECORD_PLACEMENTS");
   return graph;
 }
 

@@ -62,16 +62,18 @@ std::uint64_t count_placements(const model::CellGraph& graph) {
   return total;
 }
 
-TooManyPlacements::TooManyPlacements(std::uint64_t count, std::uint64_t limit)
+TooManyPlacements::TooManyPlacements(std::uint64_t count, std::uint64_t limit,
+                                     const char* variable)
     : std::length_error("the scene would hold " + count_text(count) +
                         " placements of cells, more than the limit of " + std::to_string(limit) +
-                        "; set TARNWICK_MAX_PLACEMENTS to a higher number to show it anyway"),
+                        "; set " + variable + " to a higher number to show it anyway"),
       count(count),
       limit(limit) {}
 
-void check_placement_limit(const model::CellGraph& graph, std::uint64_t limit) {
+void check_placement_limit(const model::CellGraph& graph, std::uint64_t limit,
+                           const char* variable) {
   const std::uint64_t count = count_placements(graph);
-  if (count > limit) throw TooManyPlacements(count, limit);
+  if (count > limit) throw TooManyPlacements(count, limit, variable);
 }
 
 }  // namespace tarnwick::depthview::transform

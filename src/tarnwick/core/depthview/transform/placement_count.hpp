@@ -16,12 +16,15 @@ namespace tarnwick::depthview::transform {
 std::uint64_t count_placements(const model::CellGraph& graph);
 
 // A scene that would hold more placements than allowed.
+// `variable` names the environment variable that sets `limit`.
 struct TooManyPlacements : std::length_error {
-  TooManyPlacements(std::uint64_t count, std::uint64_t limit);
+  TooManyPlacements(std::uint64_t count, std::uint64_t limit,
+                    const char* variable = "TARNWICK_MAX_PLACEMENTS");
   std::uint64_t count, limit;
 };
 
 // Throws TooManyPlacements when the graph's scene would hold more than `limit` placements.
-void check_placement_limit(const model::CellGraph& graph, std::uint64_t limit);
+void check_placement_limit(const model::CellGraph& graph, std::uint64_t limit,
+                           const char* variable = "TARNWICK_MAX_PLACEMENTS");
 
 }  // namespace tarnwick::depthview::transform
