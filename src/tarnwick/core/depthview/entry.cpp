@@ -2,6 +2,7 @@
 
 #include <nanobind/stl/string.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -187,6 +188,18 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
       });
   host::send_message(host::depthview_message(content));
   report.done();
+}
+
+nb::object with_scene_request(nb::handle component, nb::handle output, nb::handle layer_views,
+                              nb::handle layer_stack, double z_scale, nb::handle curve_tolerance,
+                              nb::handle exclude_layers,
+                              const std::function<nb::object(SceneRequest)>& use) {
+  const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
+  const Output grouping = checked_output(output);
+  return with_layout(component, layer_views, layer_stack, [&](nb::object layout, nb::dict layers) {
+    return use(SceneRequest{std::move(layout), std::move(layers), grouping, inputs.z_scale,
+                            inputs.curve_tolerance, inputs.exclude_layers});
+  });
 }
 
 nb::str viewer_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,

@@ -12,6 +12,7 @@
 #include "tarnwick/core/depthview/transform/native_views.hpp"
 #include "tarnwick/core/depthview/transform/placement_count.hpp"
 #include "tarnwick/core/depthview/viewer_config.hpp"
+#include "tarnwick/core/depthview/write/gltf_writer.hpp"
 #include "tarnwick/core/depthview/write/message_writer.hpp"
 #include "tarnwick/core/depthview/write/viewer_tree.hpp"
 #include "tarnwick/host/checked.hpp"
@@ -114,7 +115,12 @@ void StageReport::done() {
   report_(event);
 }
 
-nb::str scene_message(SceneRequest request, StageReport& report) {
+namespace {
+
+// Reads, combines and arranges the scene, then hands it to `finish(view, tree, layers, pool,
+// units_per_micrometre)` (by cell: the combined view; by layer: the pruned forest).
+template <class Finish>
+auto convert_scene(SceneRequest request, StageReport& report, Finish&& finish) {
   report.start("parse");
   std::string why_not;
   std::unique_ptr<read::LayoutReader> reader = read::open_direct_reader(request.layout, why_not);
@@ -155,14 +161,12 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
       request.exclude_layers.is_none() ? nb::object(nb::list()) : request.exclude_layers;
   python::LayerTable layers(request.layers, request.z_scale, patterns, layer_map,
                             reverse_layer_map);
-  nb::str text;
   if (request.output == model::Output::CELL) {
     std::vector<std::size_t> roots;
     for (std::size_t t = 0; t < combined.top_count; ++t) roots.push_back(t);
     const auto tree = write::by_cell(view, std::span<const std::size_t>(roots), layers);
-    report.start("encode");
-    text = encode(view, tree, layers, pool, units_per_micrometre, report);
-  } else {
+    return finish(view, tree, layers, pool, units_per_micrometre);
+  }
     transform::PrunedForest forest(view);
     const auto tree = write::by_layer(
         forest,
@@ -174,13 +178,41 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
           }
         },
         layers);
-    report.start("encode");
-    text = encode(forest, tree, layers, pool, units_per_micrometre, report);
-  }
+    return finish(forest, tree, layers, pool, units_per_micrometre);
+}
+
+}  // namespace
+
+nb::str scene_message(SceneRequest request, StageReport& report) {
+  nb::str text =
+      convert_scene(std::move(request), report,
+                    [&](const auto& view, const auto& tree, python::LayerTable& layers,
+                        model::PolygonPool& pool, double units_per_micrometre) {
+                      report.start("encode");
+                      return encode(view, tree, layers, pool, units_per_micrometre, report);
+                    });
   Py_ssize_t size = 0;
   if (PyUnicode_AsUTF8AndSize(text.ptr(), &size) == nullptr) throw nb::python_error();
   report.count("bytes", size);
   return text;
+}
+
+write::GltfCounts scene_gltf(SceneRequest request, const write::GltfOptions& options,
+                             const std::string& path, StageReport& report) {
+  return convert_scene(std::move(request), report,
+                       [&](const auto& view, const auto& tree, python::LayerTable& layers,
+                           model::PolygonPool& pool, double units_per_micrometre) {
+                         count(tree, view, report);
+                         report.start("encode");
+                         const std::vector<write::LayerValues> values = layers.message_values();
+                         const write::GltfScene scene = write::gltf_scene(view, tree, values);
+                         const write::GltfCounts counts = write::write_gltf(
+                             scene, values, pool, units_per_micrometre, options, path);
+                         report.count("bytes", static_cast<long long>(counts.bytes));
+                         report.count("meshes", static_cast<long long>(counts.meshes));
+                         report.count("triangles", static_cast<long long>(counts.triangles));
+                         return counts;
+                       });
 }
 
 }  // namespace tarnwick::depthview
