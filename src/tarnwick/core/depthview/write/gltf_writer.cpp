@@ -96,7 +96,6 @@ class ModelBuilder {
       for (auto c = children.rbegin(); c != children.rend(); ++c) stack.emplace_back(*c, made);
     }
     tinygltf::Scene gltf_scene;
-    gltf_scene.name = scene_.root_name;
     gltf_scene.nodes = {0};
     model_.scenes.push_back(std::move(gltf_scene));
     model_.defaultScene = 0;
