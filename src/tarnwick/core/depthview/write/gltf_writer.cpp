@@ -179,14 +179,13 @@ class ModelBuilder {
     }
     Value::Object attributes;
     attributes["TRANSLATION"] =
-        Value(add_accessor(instances_, translation, TINYGLTF_TYPE_VEC3, placements.size()));
+        Value(add_accessor(translation, TINYGLTF_TYPE_VEC3, placements.size(), 0));
     if (turned) {
       attributes["ROTATION"] =
-          Value(add_accessor(instances_, rotation, TINYGLTF_TYPE_VEC4, placements.size()));
+          Value(add_accessor(rotation, TINYGLTF_TYPE_VEC4, placements.size(), 0));
     }
     if (scaled) {
-      attributes["SCALE"] =
-          Value(add_accessor(instances_, scale, TINYGLTF_TYPE_VEC3, placements.size()));
+      attributes["SCALE"] = Value(add_accessor(scale, TINYGLTF_TYPE_VEC3, placements.size(), 0));
     }
     Value::Object extension;
     extension["attributes"] = Value(std::move(attributes));
@@ -245,7 +244,7 @@ class ModelBuilder {
       primitive.mode = TINYGLTF_MODE_TRIANGLES;
       primitive.material = material_of(node.layer);
       primitive.attributes["POSITION"] =
-          add_accessor(vertices_, positions, TINYGLTF_TYPE_VEC3, positions.size() / 3, true);
+          add_accessor(positions, TINYGLTF_TYPE_VEC3, positions.size() / 3, kArrayBuffer, true);
       primitive.indices = add_indices(indices, positions.size() / 3);
       tinygltf::Mesh mesh;
       mesh.name = node.cell + "/" + layers_[node.layer].name;
@@ -276,25 +275,32 @@ class ModelBuilder {
     return made;
   }
 
-  // The bytes of one buffer view while it is filled; joined into the one buffer at the end.
-  struct View {
-    std::vector<unsigned char> bytes;
-    int target = 0;
-    std::vector<int> accessors;  // whose bufferView is set when the view is placed
-  };
-
-  static void append(View& view, const void* data, std::size_t size) {
-    while (view.bytes.size() % 4 != 0) view.bytes.push_back(0);
+  // Appends `size` bytes as a buffer view of their own (4-byte aligned) to the one buffer; the
+  // view's index. Each accessor has its own view, so the data goes straight into the buffer and
+  // no view needs a stride.
+  int add_view(const void* data, std::size_t size, int target) {
+    std::vector<unsigned char>& buffer = buffer_.data;
+    while (buffer.size() % 4 != 0) buffer.push_back(0);
+    if (buffer.size() + size > kMaxBuffer) {
+      throw GltfTooLarge(
+          "the scene's meshes and placements take more than the 4 GiB that a "
+          "glTF file can hold: leave layers out (--exclude) or export a part");
+    }
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = buffer.size();
+    view.byteLength = size;
+    view.target = target;
     const auto* begin = static_cast<const unsigned char*>(data);
-    view.bytes.insert(view.bytes.end(), begin, begin + size);
+    buffer.insert(buffer.end(), begin, begin + size);
+    model_.bufferViews.push_back(std::move(view));
+    return static_cast<int>(model_.bufferViews.size() - 1);
   }
 
-  int add_accessor(View& view, const std::vector<float>& values, int type, std::size_t count,
+  int add_accessor(const std::vector<float>& values, int type, std::size_t count, int target,
                    bool bounds = false) {
-    append(view, nullptr, 0);
     tinygltf::Accessor accessor;
-    accessor.byteOffset = view.bytes.size();
-    append(view, values.data(), values.size() * sizeof(float));
+    accessor.bufferView = add_view(values.data(), values.size() * sizeof(float), target);
     accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
     accessor.type = type;
     accessor.count = count;
@@ -307,59 +313,31 @@ class ModelBuilder {
         accessor.maxValues[i % width] = std::max<double>(accessor.maxValues[i % width], values[i]);
       }
     }
-    return push(view, std::move(accessor));
+    model_.accessors.push_back(std::move(accessor));
+    return static_cast<int>(model_.accessors.size() - 1);
   }
 
   int add_indices(const std::vector<std::uint32_t>& indices, std::size_t vertices) {
-    append(indices_, nullptr, 0);
     tinygltf::Accessor accessor;
-    accessor.byteOffset = indices_.bytes.size();
     accessor.type = TINYGLTF_TYPE_SCALAR;
     accessor.count = indices.size();
     // 16 bits while every index fits below 65535 (the primitive restart value).
     if (vertices < 65535) {
-      std::vector<std::uint16_t> narrow(indices.begin(), indices.end());
-      append(indices_, narrow.data(), narrow.size() * sizeof(std::uint16_t));
+      const std::vector<std::uint16_t> narrow(indices.begin(), indices.end());
+      accessor.bufferView =
+          add_view(narrow.data(), narrow.size() * sizeof(std::uint16_t), kElementArrayBuffer);
       accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
     } else {
-      append(indices_, indices.data(), indices.size() * sizeof(std::uint32_t));
+      accessor.bufferView =
+          add_view(indices.data(), indices.size() * sizeof(std::uint32_t), kElementArrayBuffer);
       accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
     }
-    return push(indices_, std::move(accessor));
-  }
-
-  int push(View& view, tinygltf::Accessor accessor) {
     model_.accessors.push_back(std::move(accessor));
-    const int index = static_cast<int>(model_.accessors.size() - 1);
-    view.accessors.push_back(index);
-    return index;
+    return static_cast<int>(model_.accessors.size() - 1);
   }
 
   void finish_buffer() {
-    tinygltf::Buffer buffer;
-    for (View* view : {&vertices_, &indices_, &instances_}) {
-      if (view->bytes.empty()) continue;
-      while (buffer.data.size() % 4 != 0) buffer.data.push_back(0);
-      tinygltf::BufferView out;
-      out.buffer = 0;
-      out.byteOffset = buffer.data.size();
-      out.byteLength = view->bytes.size();
-      out.target = view == &vertices_ ? kArrayBuffer : view == &indices_ ? kElementArrayBuffer : 0;
-      // Several meshes' positions share the view, so its stride is spelled out.
-      if (view == &vertices_) out.byteStride = 3 * sizeof(float);
-      if (buffer.data.size() + view->bytes.size() > kMaxBuffer) {
-        throw GltfTooLarge(
-            "the scene's meshes and placements take more than the 4 GiB that a "
-            "glTF file can hold: leave layers out (--exclude) or export a part");
-      }
-      buffer.data.insert(buffer.data.end(), view->bytes.begin(), view->bytes.end());
-      view->bytes = {};
-      model_.bufferViews.push_back(std::move(out));
-      const int index = static_cast<int>(model_.bufferViews.size() - 1);
-      for (const int a : view->accessors)
-        model_.accessors[static_cast<std::size_t>(a)].bufferView = index;
-    }
-    if (!buffer.data.empty()) model_.buffers.push_back(std::move(buffer));
+    if (!buffer_.data.empty()) model_.buffers.push_back(std::move(buffer_));
   }
 
   static constexpr std::array<double, 4> kDefaultColor = {0.807, 0.434, 0.018, 1.0};  // #e8b024
@@ -370,7 +348,7 @@ class ModelBuilder {
   double upm_;
   const GltfOptions& options_;
   tinygltf::Model model_;
-  View vertices_{{}, kArrayBuffer, {}}, indices_{{}, kElementArrayBuffer, {}}, instances_;
+  tinygltf::Buffer buffer_;
   std::map<std::pair<transform::PolygonList, std::uint32_t>, Made> meshes_;
   std::map<std::uint32_t, int> materials_;
   bool uses_instancing_ = false;
