@@ -27,7 +27,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE))
 
-from bench_depthview import _label, layout_file  # noqa: E402
+from bench_depthview import _label, layout_file
 
 
 def _worker(kind: str, path: str) -> dict:
