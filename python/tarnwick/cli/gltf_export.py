@@ -44,7 +44,14 @@ def run_export(args, component, name: str, source: str, output, file_format: str
         + (", one node per placement" if args.no_instancing else ""),
         flush=True,
     )
-    progress = _Progress()
+
+    class Progress(_Progress):
+        def __call__(self, event: dict) -> None:
+            if event["stage"] == "encode":
+                event = {**event, "stage": "making and writing the glTF file"}
+            super().__call__(event)
+
+    progress = Progress()
     begin = time.perf_counter()
     written = depthview.export_gltf(
         component,

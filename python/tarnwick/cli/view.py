@@ -104,9 +104,13 @@ class _Progress:
 def run(args: argparse.Namespace) -> int:
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
+    from tarnwick.cli.gltf_export import export_format
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target
+    file_format = export_format(args)
+    if file_format is None:
+        return 2
     if args.serve:
         from tarnwick.cli.live_view import server_problem
 
@@ -114,11 +118,6 @@ def run(args: argparse.Namespace) -> int:
         if problem:
             print(f"tarnwick view: {problem}", file=sys.stderr)
             return 2 if args.output else 1
-    from tarnwick.cli.gltf_export import export_format
-
-    file_format = export_format(args)
-    if file_format is None:
-        return 2
     output = depthview.Output.CELL if args.by == "cell" else depthview.Output.LAYER
     seconds: dict[str, float] = {}
     if _is_gds_path(target):

@@ -126,3 +126,15 @@ def test_the_same_scene_gives_the_same_bytes(tmp_path, validate):
     with pytest.raises(ValueError, match=r"\.glb .*\.gltf"):
         depthview.export_gltf(gds, tmp_path / "chip.obj")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["angles.gds", "first.gltf", "second.gltf"]
+
+
+def test_view_writes_a_gltf_file_instead_of_the_message_and_page(tmp_path, validate, capsys):
+    from tarnwick.cli import main
+
+    assert main(["view", "ring", "-o", str(tmp_path / "ring.glb"), "--by", "cell"]) == 0
+    assert f"wrote {tmp_path / 'ring.glb'}" in capsys.readouterr().out
+    validate(tmp_path / "ring.glb")
+    assert main(["view", "ring", "--format", "glb", "-o", str(tmp_path / "ring.gltf")]) == 2
+    assert main(["view", "ring", "--format", "gltf", "--serve"]) == 2
+    assert "--format glb writes a .glb file" in capsys.readouterr().err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["ring.glb"]
