@@ -102,9 +102,9 @@ class _Progress:
 
 
 def run(args: argparse.Namespace) -> int:
+    from tarnwick.cli.gltf_export import export_format
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
-    from tarnwick.cli.gltf_export import export_format
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target

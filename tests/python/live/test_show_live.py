@@ -4,8 +4,9 @@ when none runs."""
 from __future__ import annotations
 
 import pytest
-import tarnwick
 from tarnwick.core.pdk import get_pdk
+
+import tarnwick
 
 from .conftest import page_frames
 
