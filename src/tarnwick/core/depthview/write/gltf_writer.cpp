@@ -2,6 +2,7 @@
 
 #include <tiny_gltf.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -24,6 +25,9 @@ constexpr int kElementArrayBuffer = 34963;
 // The largest buffer a GLB file (32-bit chunk lengths) or tinygltf's base64 text can hold, with
 // room for the JSON chunk beside it.
 constexpr std::uint64_t kMaxBuffer = (std::uint64_t{1} << 32) - (std::uint64_t{1} << 26);
+// Nodes written without instancing, one per placement: far below the JSON text a GLB file can
+// hold (a few hundred bytes each).
+constexpr std::size_t kMaxPlainNodes = 4'000'000;
 
 double srgb_to_linear(double c) {
   return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
@@ -153,6 +157,10 @@ class ModelBuilder {
       return;
     }
     if (!options_.instancing) {
+      if (model_.nodes.size() + placements.size() > kMaxPlainNodes) {
+        throw GltfTooLarge("the scene has more placements than " + std::to_string(kMaxPlainNodes) +
+                           " nodes can hold in one glTF file: write it with instancing");
+      }
       for (std::size_t k = 0; k < placements.size(); ++k) {
         const Trs t = trs_of(placements[k].matrix(upm_));
         tinygltf::Node copy;
@@ -399,6 +407,10 @@ GltfCounts write_gltf(const GltfScene& scene, std::span<const LayerValues> layer
       stream.flush();
       if (!written || !stream) throw host::files::FileError(errno != 0 ? errno : EIO, path);
       counts.bytes = static_cast<std::uint64_t>(stream.tellp());
+    }
+    // The container's lengths are 32-bit numbers: a larger file would be corrupt.
+    if (options.binary && counts.bytes >= (std::uint64_t{1} << 32)) {
+      throw GltfTooLarge("the scene takes more than the 4 GiB a GLB file can hold");
     }
     host::files::commit(temporary, path);
   } catch (...) {
