@@ -51,11 +51,14 @@ class SceneView:
     """A scene shown in a notebook: the page inline, or a notice naming the page written beside
     the notebook when the page is above the size limit."""
 
-    def __init__(self, name: str, page: str, height: int, page_path: Path | None = None):
+    def __init__(
+        self, name: str, page: str, height: int, page_path: Path | None = None, limit: int = 0
+    ):
         self.name = name
         self.page = page  # the complete HTML page
         self.height = height
         self.page_path = page_path  # where the page was written, when it was too large to embed
+        self.limit = limit  # the size limit in bytes that the page passed
 
     def _repr_html_(self) -> str:
         if self.page_path is not None:
@@ -63,7 +66,7 @@ class SceneView:
             link = html.escape(self.page_path.name)
             return (
                 f'<div class="tarnwick-notice">The 3D view of {html.escape(self.name)} takes '
-                f"{size:,.1f} MB, more than the {_max_bytes() / 1e6:g} MB a notebook output may "
+                f"{size:,.1f} MB, more than the {self.limit / 1e6:g} MB a notebook output may "
                 f"hold ({MAX_MB_VARIABLE}); it was written beside the notebook: "
                 f'<a href="{link}" target="_blank">{html.escape(str(self.page_path))}</a></div>'
             )
@@ -173,9 +176,10 @@ def _inline(name: str, content: str, height: int) -> SceneView:
 
     title = f"{name} · tarnwick 3D view"
     page = page_html(content, title=title)
-    if len(page.encode("utf-8")) <= _max_bytes():
+    limit = _max_bytes()
+    if len(page.encode("utf-8")) <= limit:
         return SceneView(name, page, height)
     # The kernel's working folder is the notebook's own in Jupyter and VS Code.
     path = Path.cwd() / f"{_safe_file_name(name)}.3d.html"
     write_page(content, path, title=title)
-    return SceneView(name, page, height, page_path=path.resolve())
+    return SceneView(name, page, height, page_path=path.resolve(), limit=limit)
