@@ -121,6 +121,7 @@ def test_the_same_scene_gives_the_same_bytes(tmp_path, validate):
     depthview.export_gltf(gds, first, Output.LAYER, z_scale=3)
     depthview.export_gltf(gds, second, Output.LAYER, z_scale=3)
     assert first.read_bytes() == second.read_bytes()
+    validate(first)
     asset = json.loads(first.read_text())["asset"]
     assert asset["extras"]["metres_per_micrometre"] == S and asset["extras"]["z_scale"] == 3
     with pytest.raises(ValueError, match=r"\.glb .*\.gltf"):
