@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 apt_packages=(build-essential cmake ninja-build pkg-config libgeos-dev googletest libgtest-dev
-  python3-venv python3-dev chromium)
+  python3-venv python3-dev chromium libtinygltf-dev)
 missing=()
 for package in "${apt_packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -52,6 +52,19 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
         help="the JSON file to write (default: out/NAME.json); the page goes beside it as .html",
     )
     parser.add_argument(
+        "--format",
+        choices=("json", "glb", "gltf"),
+        default=None,
+        help="json: the viewer message and its HTML page (the default); glb or gltf: a glTF 2.0 "
+        "3D model instead (taken from the suffix of -o when it is .glb or .gltf)",
+    )
+    parser.add_argument(
+        "--no-instancing",
+        action="store_true",
+        help="glTF: one node per placement instead of EXT_mesh_gpu_instancing, for viewers "
+        "without that extension",
+    )
+    parser.add_argument(
         "--serve",
         action="store_true",
         help="send the scene to the running live viewer (tarnwick serve) instead of writing files",
@@ -95,6 +108,7 @@ class _Progress:
 
 
 def run(args: argparse.Namespace) -> int:
+    from tarnwick.cli.gltf_export import export_format
     from tarnwick.cli.tech import BAD_INPUT, chosen_technology, notice, print_notice
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
@@ -102,6 +116,9 @@ def run(args: argparse.Namespace) -> int:
     from tarnwick.viewer_page import ViewerNotBuiltError, write_page
 
     target: str = args.target
+    file_format = export_format(args)
+    if file_format is None:
+        return 2
     try:
         technology = chosen_technology(args)
     except TechnologyError as error:
@@ -145,6 +162,12 @@ def run(args: argparse.Namespace) -> int:
         seconds["component"] = time.perf_counter() - begin
         name, source = target, f"cell {target} of the PDK {pdk.name}"
 
+    if file_format != "json":
+        from tarnwick.cli.gltf_export import run_export
+
+        return run_export(
+            args, component, name, source, output, file_format, seconds, technology
+        )
     json_path = args.output or Path("out") / f"{name}.json"
     html_path = json_path.with_suffix(".html")
     for path in (json_path, html_path):  # a bad place fails now, not after the conversion

@@ -3,6 +3,7 @@
 #include <nanobind/nanobind.h>
 
 #include "tarnwick/core/depthview/entry.hpp"
+#include "tarnwick/core/depthview/gltf_entry.hpp"
 #include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/python/asdict.hpp"
 #include "tarnwick/core/depthview/python/buffers.hpp"
@@ -142,6 +143,23 @@ NB_MODULE(depthview, m) {
         "`technology` (a name, a technology file, a tarnwick.technology.Technology or a "
         "(LayerStack, LayerViews) pair) replaces the active PDK's layer stack and views. A file "
         "draws every top cell, or the one named by `cell` with the hierarchy below it.");
+  m.def("export_gltf", &dv::export_gltf, "component"_a, "path"_a,
+        "output"_a.none() = m.attr("Output").attr("LAYER"), "layer_views"_a.none() = nb::none(),
+        "layer_stack"_a.none() = nb::none(), "z_scale"_a = 1.0, "curve_tolerance"_a.none() = 0.01,
+        "exclude_layers"_a.none() = nb::none(), nb::kw_only(), "binary"_a.none() = nb::none(),
+        "instancing"_a = true, "metres_per_micrometre"_a = 1e-6, "report"_a.none() = nb::none(),
+        "cell"_a.none() = nb::none(),
+        "Writes the 3D scene of a component or GDS file as a glTF 2.0 file (.glb binary, .gltf "
+        "text): one mesh per distinct polygon list, repeated placements through "
+        "EXT_mesh_gpu_instancing (or plain nodes with instancing=False), one material per layer, "
+        "metres with y up. Returns the file's bytes, meshes, triangles and placements.");
+  m.def("scene_content", &dv::scene_content, "component"_a,
+        "output"_a.none() = m.attr("Output").attr("LAYER"), "layer_views"_a.none() = nb::none(),
+        "layer_stack"_a.none() = nb::none(), "z_scale"_a = 1.0, "curve_tolerance"_a.none() = 0.01,
+        "exclude_layers"_a.none() = nb::none(), nb::kw_only(), "report"_a.none() = nb::none(),
+        "cell"_a.none() = nb::none(),
+        "The viewer message content (JSON text) that depthview would send for a component or GDS "
+        "file, returned instead of sent.");
   m.def("viewer_message", &dv::viewer_message, "layout"_a, "layers"_a,
         "output"_a.none() = m.attr("Output").attr("LAYER"), "z_scale"_a = 1.0,
         "curve_tolerance"_a.none() = 0.01, "exclude_layers"_a.none() = nb::none(), nb::kw_only(),

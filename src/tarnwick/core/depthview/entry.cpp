@@ -3,6 +3,7 @@
 #include <nanobind/stl/string.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -229,6 +230,20 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
       });
   host::send_message(host::depthview_message(content));
   report.done();
+}
+
+nb::object with_scene_request(nb::handle component, nb::handle output, nb::handle layer_views,
+                              nb::handle layer_stack, double z_scale, nb::handle curve_tolerance,
+                              nb::handle exclude_layers, nb::handle cell,
+                              const std::function<nb::object(SceneRequest)>& use) {
+  const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
+  const Grouping grouping = checked_grouping(output);
+  return with_layout(component, layer_views, layer_stack, cell, true,
+                     [&](nb::object layout, nb::dict layers, DrawnCells cells) {
+                       return use(SceneRequest{std::move(layout), std::move(layers), grouping,
+                                               inputs.z_scale, inputs.curve_tolerance,
+                                               inputs.exclude_layers, std::move(cells)});
+                     });
 }
 
 nb::str viewer_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,

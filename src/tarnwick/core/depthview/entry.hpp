@@ -3,6 +3,10 @@
 // message.
 #include <nanobind/nanobind.h>
 
+#include <functional>
+
+#include "tarnwick/core/depthview/pipeline.hpp"
+
 namespace tarnwick::depthview {
 
 namespace nb = nanobind;
@@ -44,5 +48,14 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
 // depthview.
 nb::str viewer_message(nb::handle layout, nb::handle layers, nb::handle output, double z_scale,
                        nb::handle curve_tolerance, nb::handle exclude_layers, nb::handle report);
+
+// What the other writers of the native scene start from: the arguments checked as for
+// to_3d_viewer (layer views and stack from the library's PDK unless given), the component read into
+// a KLayout layout as there (its temporary file removed afterwards), and `use` called with the
+// request.
+nb::object with_scene_request(nb::handle component, nb::handle output, nb::handle layer_views,
+                              nb::handle layer_stack, double z_scale, nb::handle curve_tolerance,
+                              nb::handle exclude_layers, nb::handle cell,
+                              const std::function<nb::object(SceneRequest)>& use);
 
 }  // namespace tarnwick::depthview

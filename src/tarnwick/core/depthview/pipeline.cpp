@@ -73,7 +73,12 @@ void StageReport::done() {
   report_(event);
 }
 
-nb::str scene_message(SceneRequest request, StageReport& report) {
+namespace {
+
+// Opens the layout's reader (the direct reader where it can be had) and hands it to
+// `write(reader, layers, options, after_read)` with the scene's layer table and options.
+template <class Write>
+auto with_scene_inputs(SceneRequest& request, StageReport& report, Write&& write) {
   report.start("parse");
   std::string why_not;
   std::unique_ptr<read::LayoutReader> reader = read::open_direct_reader(request.layout, why_not);
@@ -104,14 +109,34 @@ nb::str scene_message(SceneRequest request, StageReport& report) {
       request.exclude_layers.is_none() ? nb::object(nb::list()) : request.exclude_layers;
   write::LayerTable layers(python::scene_layers(request.layers, request.z_scale, patterns,
                                                 layer_map, reverse_layer_map));
+  return write(std::move(reader), layers, options, [&] { request.layout.reset(); });
+}
+
+}  // namespace
+
+nb::str scene_message(SceneRequest request, StageReport& report) {
   nb::str text;
-  write_scene(
-      std::move(reader), layers, options, report, [&] { request.layout.reset(); },
-      [&](write::MessageText& message) { text = as_text(message); });
+  with_scene_inputs(request, report,
+                    [&](std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
+                        const SceneOptions& options, const std::function<void()>& after_read) {
+                      write_scene(std::move(reader), layers, options, report, after_read,
+                                  [&](write::MessageText& message) { text = as_text(message); });
+                    });
   Py_ssize_t size = 0;
   if (PyUnicode_AsUTF8AndSize(text.ptr(), &size) == nullptr) throw nb::python_error();
   report.count("bytes", size);
   return text;
+}
+
+write::GltfCounts scene_gltf(SceneRequest request, const write::GltfOptions& options,
+                             const std::string& path, StageReport& report) {
+  return with_scene_inputs(
+      request, report,
+      [&](std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
+          const SceneOptions& scene_options, const std::function<void()>& after_read) {
+        return write_scene_gltf(std::move(reader), layers, scene_options, report, after_read,
+                                options, path);
+      });
 }
 
 }  // namespace tarnwick::depthview

@@ -18,6 +18,7 @@
 
 #include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/scene.hpp"
+#include "tarnwick/core/depthview/write/gltf_writer.hpp"
 
 namespace tarnwick::depthview {
 
@@ -68,5 +69,9 @@ struct SceneRequest {
 
 // The message content {"type": "data", "data": <scene>, "config": <configuration>} of the scene.
 nb::str scene_message(SceneRequest request, StageReport& report);
+
+// The same scene written as a glTF file at `path` (see write/gltf_writer.hpp).
+write::GltfCounts scene_gltf(SceneRequest request, const write::GltfOptions& options,
+                             const std::string& path, StageReport& report);
 
 }  // namespace tarnwick::depthview

@@ -80,10 +80,14 @@ std::vector<UndrawnLayer> undrawn_layers(read::LayoutReader& reader,
   return result;
 }
 
-void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
+namespace {
+
+// Reads, combines and arranges the scene, then hands it to `finish(view, tree, pool,
+// units_per_micrometre)` (by cell: the combined view; by layer: the pruned forest).
+template <class Finish>
+auto build_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
                  const SceneOptions& options, SceneStages& stages,
-                 const std::function<void()>& after_read,
-                 const std::function<void(write::MessageText&)>& take) {
+                 const std::function<void()>& after_read, Finish&& finish) {
   const double units_per_micrometre = 1.0 / reader->dbu();
   read::ParseOptions parse_options;
   parse_options.layers = options.layers;
@@ -112,23 +116,55 @@ void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& 
     std::vector<std::size_t> roots;
     for (std::size_t t = 0; t < combined.top_count; ++t) roots.push_back(t);
     const auto tree = write::by_cell(view, std::span<const std::size_t>(roots), layers);
-    stages.start("encode");
-    encode(view, tree, layers, pool, units_per_micrometre, options, stages, take);
-  } else {
-    transform::PrunedForest forest(view);
-    const auto tree = write::by_layer(
-        forest,
-        [&](auto&& visit) {
-          for (std::size_t t = 0; t < combined.top_count; ++t) {
-            for (const std::int64_t layer : options.layers) {
-              if (auto root = forest.add(t, layer)) visit(layer, *root);
-            }
-          }
-        },
-        layers);
-    stages.start("encode");
-    encode(forest, tree, layers, pool, units_per_micrometre, options, stages, take);
+    return finish(view, tree, pool, units_per_micrometre);
   }
+  transform::PrunedForest forest(view);
+  const auto tree = write::by_layer(
+      forest,
+      [&](auto&& visit) {
+        for (std::size_t t = 0; t < combined.top_count; ++t) {
+          for (const std::int64_t layer : options.layers) {
+            if (auto root = forest.add(t, layer)) visit(layer, *root);
+          }
+        }
+      },
+      layers);
+  return finish(forest, tree, pool, units_per_micrometre);
+}
+
+}  // namespace
+
+void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& layers,
+                 const SceneOptions& options, SceneStages& stages,
+                 const std::function<void()>& after_read,
+                 const std::function<void(write::MessageText&)>& take) {
+  build_scene(std::move(reader), layers, options, stages, after_read,
+              [&](const auto& view, const auto& tree, model::PolygonPool& pool,
+                  double units_per_micrometre) {
+                stages.start("encode");
+                encode(view, tree, layers, pool, units_per_micrometre, options, stages, take);
+              });
+}
+
+write::GltfCounts write_scene_gltf(std::unique_ptr<read::LayoutReader> reader,
+                                   write::LayerTable& layers, const SceneOptions& options,
+                                   SceneStages& stages, const std::function<void()>& after_read,
+                                   const write::GltfOptions& gltf, const std::string& path) {
+  return build_scene(
+      std::move(reader), layers, options, stages, after_read,
+      [&](const auto& view, const auto& tree, model::PolygonPool& pool,
+          double units_per_micrometre) {
+        count(tree, view, stages);
+        stages.start("encode");
+        const std::vector<write::LayerValues> values = layers.message_values();
+        const write::GltfScene scene = write::gltf_scene(view, tree, values);
+        const write::GltfCounts counts =
+            write::write_gltf(scene, values, pool, units_per_micrometre, gltf, path);
+        stages.count("bytes", static_cast<long long>(counts.bytes));
+        stages.count("meshes", static_cast<long long>(counts.meshes));
+        stages.count("triangles", static_cast<long long>(counts.triangles));
+        return counts;
+      });
 }
 
 }  // namespace tarnwick::depthview

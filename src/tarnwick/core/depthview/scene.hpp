@@ -15,6 +15,7 @@
 
 #include "tarnwick/core/depthview/model/grouping.hpp"
 #include "tarnwick/core/depthview/read/layout_reader.hpp"
+#include "tarnwick/core/depthview/write/gltf_writer.hpp"
 #include "tarnwick/core/depthview/write/layer_table.hpp"
 #include "tarnwick/core/depthview/write/message_text.hpp"
 
@@ -64,5 +65,12 @@ void write_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& 
                  const SceneOptions& options, SceneStages& stages,
                  const std::function<void()>& after_read,
                  const std::function<void(write::MessageText&)>& take);
+
+// The same scene written as a glTF file at `path` (see write/gltf_writer.hpp); its stage
+// "encode" writes the file.
+write::GltfCounts write_scene_gltf(std::unique_ptr<read::LayoutReader> reader,
+                                   write::LayerTable& layers, const SceneOptions& options,
+                                   SceneStages& stages, const std::function<void()>& after_read,
+                                   const write::GltfOptions& gltf, const std::string& path);
 
 }  // namespace tarnwick::depthview

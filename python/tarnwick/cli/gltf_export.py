@@ -1,0 +1,90 @@
+"""``tarnwick view --format glb|gltf``: the scene written as a glTF 2.0 model instead of the
+viewer message and its page."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+import time
+from pathlib import Path
+
+_SUFFIXES = {".glb": "glb", ".gltf": "gltf"}
+
+
+def export_format(args: argparse.Namespace) -> str | None:
+    """The format asked for ("json", "glb" or "gltf"), or None after printing why the options do
+    not fit together."""
+    suffix = args.output.suffix.lower() if args.output else ""
+    chosen = args.format or _SUFFIXES.get(suffix, "json")
+    problem = None
+    if chosen != "json" and args.output and suffix != f".{chosen}":
+        problem = f"--format {chosen} writes a .{chosen} file, not {args.output}"
+    elif chosen != "json" and args.serve:
+        problem = "--serve sends the viewer message: it writes no glTF file"
+    elif chosen == "json" and args.no_instancing:
+        problem = "--no-instancing is for glTF files (--format glb or gltf)"
+    if problem:
+        print(f"tarnwick view: {problem}", file=sys.stderr)
+        return None
+    return chosen
+
+
+def run_export(
+    args, component, name: str, source: str, output, file_format: str, seconds, technology
+) -> int:
+    from tarnwick.cli.view import _STAGES, _Progress
+    from tarnwick.core import depthview
+    from tarnwick.files import check_writable
+    from tarnwick.sizes import format_size
+    from tarnwick.technology import scene_layers
+
+    path: Path = args.output or Path("out") / f"{name}.{file_format}"
+    check_writable(path)  # a bad place fails now, not after the conversion
+    print(
+        f"tarnwick view: {source} as glTF ({file_format}), by {args.by}, z-scale "
+        f"{args.z_scale:g}, curve tolerance "
+        f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
+        + (f", excluding {' '.join(args.exclude)}" if args.exclude else "")
+        + (f", technology {technology.name}" if technology is not None else "")
+        + (", one node per placement" if args.no_instancing else ""),
+        flush=True,
+    )
+
+    class Progress(_Progress):
+        def __call__(self, event: dict) -> None:
+            if event["stage"] == "encode":
+                event = {**event, "stage": "making and writing the glTF file"}
+            super().__call__(event)
+
+    progress = Progress()
+    begin = time.perf_counter()
+    layer_stack, layer_views = (None, None)
+    if technology is not None:
+        layer_stack, layer_views = scene_layers(technology, component)
+    written = depthview.export_gltf(
+        component,
+        path,
+        output,
+        layer_views,
+        layer_stack,
+        z_scale=args.z_scale,
+        curve_tolerance=args.curve_tolerance,
+        exclude_layers=args.exclude,
+        instancing=not args.no_instancing,
+        report=progress,
+        **({"cell": args.cell} if args.cell is not None else {}),
+    )
+    seconds.update(progress.final.get("seconds", {}))
+    total = time.perf_counter() - begin
+    print("  stage        seconds")
+    for stage in ("component", *_STAGES):
+        if stage in seconds:
+            print(f"  {stage:<10} {seconds[stage]:9.3f}")
+    print(f"  {'total':<10} {seconds.get('component', 0.0) + total:9.3f}")
+    counts = progress.final.get("counts", {})
+    print(
+        f"  polygons: {counts.get('polygons', 0):,} distinct; meshes: {written['meshes']:,}; "
+        f"placements: {written['placements']:,}; triangles drawn: {written['triangles']:,}"
+    )
+    print(f"wrote {path} ({format_size(written['bytes'])})")
+    return 0
