@@ -256,7 +256,7 @@ def measure(page_file: Path, steps: int, timeout: float) -> dict:
         )
         if page.evaluate("!!window.tarnwick"):
             result["inspect"] = page.evaluate(
-                "(() => { const s = tarnwick.inspect(); return {stats: s.stats, timings: s.timings}; })()"
+                "(() => { const s = tarnwick.inspect(); return {stats: s.stats, timings: s.timings, marks: s.marks}; })()"
             )
         page.close()
     return result
