@@ -10,6 +10,9 @@ export class SceneLoader {
     this.handlers = handlers;
     this.load = null;
     this.token = 0;
+    // The first worker starts now, while the page is still being read, so that it is ready when
+    // the scene text is.
+    this.spare = spawn();
   }
 
   // Starts loading `content` (JSON text or the parsed message); returns the load's record
@@ -17,9 +20,8 @@ export class SceneLoader {
   start(content, extra) {
     this.cancel();
     const token = ++this.token;
-    const url = URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' }));
-    const worker = new Worker(url);
-    URL.revokeObjectURL(url);
+    const worker = this.spare || spawn();
+    this.spare = null;
     const load = { token, worker, ...extra };
     this.load = load;
     worker.onmessage = (event) => this.fromWorker(token, event.data);
@@ -74,4 +76,11 @@ export class SceneLoader {
       this.fail(token, error);
     }
   }
+}
+
+function spawn() {
+  const url = URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' }));
+  const worker = new Worker(url);
+  URL.revokeObjectURL(url);
+  return worker;
 }
