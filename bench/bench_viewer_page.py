@@ -1,6 +1,6 @@
 """Benchmark of the offline viewer page in headless Chromium (SwiftShader): today's page (the
-bundle built from a given commit, by default 7363a01) against the page of this tree, in one run,
-on the same messages.
+bundle built from a given commit, by default ba76f92) against the page of this tree, in one run,
+on the same messages; and the command line's write stage (the message file and its page).
 
 For each layout (the demo chip and generated layouts of 10k and 100k distinct polygons; 1M with
 --large, for the new page only unless --old-large) and each page it measures, each page in a fresh
@@ -8,7 +8,9 @@ browser:
 
 - first frame: seconds from the start of navigation until the page reports the scene drawn
   (data-tw-state="ready") and the GPU has finished that frame;
-- full detail (new page): until every geometry is triangulated (data-tw-detail="complete");
+- drawn in full: until the page is ready and no progress is left (data-tw-detail="complete":
+  every shape the view draws in detail is triangulated);
+- the peak JS heap while loading: the page's and its workers' used heap, sampled every 0.2 s;
 - a frame while orbiting at fit zoom: one drag step of the mouse until the frame it causes is
   finished on the GPU (median of several steps);
 - triangles, draw calls (WebGL API calls; a multi-draw call counts once) and sub-draws per
@@ -16,7 +18,11 @@ browser:
 - the longest main-thread task (long-task observer) after the first frame while the page
   finishes loading, and while orbiting (without the GPU waits of the frame measurement).
 
-It prints a markdown table with the ratios (today / new) and writes bench/results/viewer_page.json.
+The write stage: today's (the message written whole, then the page made as one text and written
+whole) against `write_message_and_page` (both in one pass), best of three, with the peak of
+Python's allocations beside it.
+
+It prints markdown tables with the ratios (today / new) and writes bench/results/viewer_page.json.
 
     .venv/bin/python bench/bench_viewer_page.py                 # demo chip, 10k, 100k
     .venv/bin/python bench/bench_viewer_page.py --large         # and 1M (new page)
@@ -42,9 +48,10 @@ sys.path.insert(0, str(REPO / "tests" / "python"))
 sys.path.insert(0, str(HERE))
 
 from depthview import browser
-from tarnwick.viewer_page import page_html
+from tarnwick.files import write_text
+from tarnwick.viewer_page import page_html, write_message_and_page
 
-TODAY = "7363a01"
+TODAY = "ba76f92"
 
 # Counts WebGL draws: calls, sub-draws, triangles, points and lines since the last reset; records
 # when the page reports its state, and long main-thread tasks.
@@ -176,30 +183,89 @@ def message_file(size: int, seed: int) -> Path:
     return target
 
 
+def heap_used(page) -> int:
+    """Bytes of JS heap used now by the page and the workers attached to it."""
+    total = 0
+    sessions = [page.session]
+    for event in page.browser.events(page.session):
+        params = event["params"]
+        if event["method"] == "Target.attachedToTarget":
+            sessions.append(params["sessionId"])
+        elif event["method"] == "Target.detachedFromTarget" and params.get("sessionId") in sessions:
+            sessions.remove(params["sessionId"])
+    for session in sessions:
+        try:
+            total += page.browser.call("Runtime.getHeapUsage", {}, session, 60)["usedSize"]
+        except browser.BrowserError:  # a worker that ended meanwhile
+            pass
+    return total
+
+
+def write_stage(content: str, folder: Path, rounds: int = 3) -> dict:
+    """Seconds (best of `rounds`) and peak Python allocation of today's write stage and the new
+    one, for the message `content`."""
+    import tracemalloc
+
+    def today() -> None:
+        write_text(folder / "today.json", content)
+        write_text(folder / "today.html", page_html(content, title="bench"))
+
+    def new() -> None:
+        write_message_and_page(content, folder / "new.json", folder / "new.html", title="bench")
+
+    result = {}
+    for name, write in (("today", today), ("new", new)):
+        times = []
+        for _ in range(rounds):
+            begin = time.perf_counter()
+            write()
+            times.append(time.perf_counter() - begin)
+        tracemalloc.start()
+        write()
+        peak = tracemalloc.get_traced_memory()[1]
+        tracemalloc.stop()
+        result[name] = {"seconds": min(times), "peak_mib": peak / 2**20}
+    if (folder / "today.html").read_bytes() != (folder / "new.html").read_bytes():
+        raise RuntimeError("the write stages wrote different pages")
+    return result
+
+
 def measure(page_file: Path, steps: int, timeout: float) -> dict:
     """Loads a page in a fresh browser and measures it (see the module's docstring)."""
     with browser.Chromium() as chromium:
         page = chromium.page()
         page.call("Page.addScriptToEvaluateOnNewDocument", {"source": HOOK})
+        page.call(
+            "Target.setAutoAttach",
+            {"autoAttach": True, "waitForDebuggerOnStart": False, "flatten": True},
+        )
         started = time.perf_counter()
         page.call("Page.navigate", {"url": page_file.resolve().as_uri()})
-        page.wait_for(
-            "window.__bench && (window.__bench.marks.firstFrame ||"
-            " (document.body && document.body.dataset.twState === 'error'))",
-            timeout=timeout,
-            interval=0.2,
+        # Until drawn in full (or an error): the marks, and the JS heap of the page and its
+        # workers every 0.2 s.
+        peak = 0
+        finished = (
+            "window.__bench && ((window.__bench.marks.firstFrame && window.__bench.marks.detail)"
+            " || (document.body && document.body.dataset.twState === 'error'))"
         )
+        while True:
+            done = page.evaluate(finished, timeout=timeout)
+            peak = max(peak, heap_used(page))
+            if done:
+                break
+            if time.perf_counter() - started > timeout:
+                raise RuntimeError(f"{page_file.name}: not drawn within {timeout} s")
+            time.sleep(0.2)
         load_seconds = time.perf_counter() - started
         if page.evaluate("document.body.dataset.twState") == "error":
             raise RuntimeError(f"{page_file.name}: the page reports an error: {page.console()}")
         marks = page.evaluate("window.__bench.marks")
-        result = {"first_frame_s": marks["firstFrame"] / 1000, "wall_s": load_seconds}
-        if page.evaluate("'twDetail' in document.body.dataset || !!window.tarnwick"):
-            try:
-                page.wait_for("window.__bench.marks.detail", timeout=timeout, interval=0.2)
-                result["full_detail_s"] = page.evaluate("window.__bench.marks.detail") / 1000
-            except browser.BrowserError:
-                result["full_detail_s"] = None
+        result = {
+            "first_frame_s": marks["firstFrame"] / 1000,
+            "wall_s": load_seconds,
+            "full_detail_s": max(marks["detail"], marks["firstFrame"]) / 1000,
+            "peak_heap_mib": peak / 2**20,
+        }
         tasks = page.evaluate("window.__bench.longTasks")
         loaded = marks.get("detail") or page.evaluate("performance.now()")
         result["longest_task_loading_ms"] = max(
@@ -256,7 +322,7 @@ def measure(page_file: Path, steps: int, timeout: float) -> dict:
         )
         if page.evaluate("!!window.tarnwick"):
             result["inspect"] = page.evaluate(
-                "(() => { const s = tarnwick.inspect(); return {stats: s.stats, timings: s.timings}; })()"
+                "(() => { const s = tarnwick.inspect(); return {stats: s.stats, timings: s.timings, marks: s.marks}; })()"
             )
         page.close()
     return result
@@ -276,7 +342,8 @@ def table_row(label: str, entry: dict) -> str:
 
     return (
         f"| {label} | {entry['message_mib']:.1f} | {both('first_frame_s', '{:.2f}')} "
-        f"| {new.get('full_detail_s') or 0:.2f} | {both('orbit_frame_s', '{:.3f}')} "
+        f"| {both('full_detail_s', '{:.2f}')} | {both('peak_heap_mib', '{:.0f}')} "
+        f"| {both('orbit_frame_s', '{:.3f}')} "
         f"| {per_frame('triangles')} | {per_frame('calls')} ({new['per_frame']['subDraws']:,}) "
         f"| {new['longest_task_loading_ms']:.0f} / {new['longest_task_orbiting_ms']:.0f} |"
     )
@@ -292,6 +359,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--steps", type=int, default=5, help="orbit steps per page")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--timeout", type=float, default=3600)
+    parser.add_argument(
+        "--no-write", dest="write", action="store_false", help="skip the write stage"
+    )
     args = parser.parse_args(argv)
     sizes = [_size(text) for text in args.layouts] + ([1_000_000] if args.large else [])
 
@@ -304,12 +374,10 @@ def main(argv: list[str] | None = None) -> int:
             label = "demo chip" if size == 0 else f"generated {_label(size)}"
             content_path = message_file(size, args.seed)
             content = content_path.read_text()
-            data = json.loads(content)["data"]
-            entry = {
-                "message_mib": len(content.encode()) / 2**20,
-                "distinct": len(data.get("instances", [])),
-            }
-            del data
+            entry = {"message_mib": content_path.stat().st_size / 2**20}
+            if args.write:
+                print(f"== {label}: the write stage", file=sys.stderr)
+                entry["write"] = write_stage(content, scratch)
             for version, dist in (("today", today_dist), ("new", None)):
                 if version not in args.pages or (
                     version == "today" and size >= 1_000_000 and not args.old_large
@@ -328,17 +396,34 @@ def main(argv: list[str] | None = None) -> int:
     (RESULTS / "viewer_page.json").write_text(json.dumps(results, indent=2))
     print("\n### viewer page: today's page against this tree's (headless Chromium, SwiftShader)\n")
     print(
-        "| layout | message MiB | first frame s today / new (ratio) | full detail s new "
+        "| layout | message MiB | first frame s today / new (ratio) "
+        "| drawn in full s today / new (ratio) | peak JS heap MiB today / new (ratio) "
         "| orbit frame s today / new (ratio) | triangles per frame today / new "
         "| draw calls today / new (sub-draws new) | longest task ms new: loading after the first "
         "frame / orbiting |"
     )
-    print("|---|---:|---|---:|---|---|---|---|")
+    print("|---|---:|---|---|---|---|---|---|---|")
     for label, e in results["layouts"].items():
         if "new" in e:
             print(table_row(label, e))
+    if any("write" in e for e in results["layouts"].values()):
+        print("\n### write stage: the message file and its page, today's against one pass\n")
+        print(
+            "| layout | message MiB | seconds today / new (ratio) | peak Python MiB today / new |"
+        )
+        print("|---|---:|---|---|")
+        for label, e in results["layouts"].items():
+            if "write" in e:
+                today, new = e["write"]["today"], e["write"]["new"]
+                print(
+                    f"| {label} | {e['message_mib']:.1f} | {today['seconds']:.3f} / "
+                    f"{new['seconds']:.3f} ({today['seconds'] / new['seconds']:.1f}x) "
+                    f"| {today['peak_mib']:.0f} / {new['peak_mib']:.0f} |"
+                )
     print(
-        "\nfirst frame: navigation start until the scene is drawn and the GPU is done; orbit frame: "
+        "\nfirst frame: navigation start until the scene is drawn and the GPU is done; drawn in "
+        "full: also no progress left (every shape the view draws in detail triangulated); peak "
+        "heap: the page's and its workers' JS heap, sampled every 0.2 s; orbit frame: "
         "one mouse drag step at fit zoom until its frame is done; draw calls are WebGL API calls "
         "(a multi-draw call counts once); longest tasks: main-thread long tasks after the first "
         "frame until full detail, and while orbiting without waiting for the GPU in the page. "

@@ -11,11 +11,15 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import signal
 import stat
 import tempfile
+import threading
+from collections.abc import Iterator
 from pathlib import Path
+from typing import BinaryIO
 
-__all__ = ["check_writable", "write_bytes", "write_text"]
+__all__ = ["check_writable", "write_bytes", "write_text", "written_together"]
 
 
 def _creation_mode() -> int:
@@ -52,14 +56,24 @@ def _target(path: str | os.PathLike) -> Path:
 
 def check_writable(path: str | os.PathLike) -> None:
     """Raise ``OSError`` now if `path` is a place `write_bytes` must refuse or cannot reach:
-    a directory or another non-regular file, a name the system cannot take, or a parent whose
-    nearest existing ancestor is a file. Missing directories pass: callers create them."""
+    a directory or another non-regular file, a name the system cannot take, a parent whose
+    nearest existing ancestor is a file, or a folder where no file can be made (read-only, or
+    not ours). Missing directories pass when the nearest existing one takes new entries: callers
+    create them."""
     target = _target(path)
     ancestor = target.parent
     while not os.path.lexists(ancestor) and ancestor != ancestor.parent:
         ancestor = ancestor.parent
     if not ancestor.is_dir():
         raise NotADirectoryError(errno.ENOTDIR, "Not a directory", str(ancestor))
+    # Trying is the only sure test (permission bits say nothing on a read-only mount, and the
+    # superuser passes them anyway); the probe is removed at once.
+    try:
+        descriptor, probe = tempfile.mkstemp(prefix=".tarnwick-probe.", dir=ancestor)
+    except OSError as error:
+        raise type(error)(error.errno, error.strerror, str(ancestor)) from None
+    os.close(descriptor)
+    os.unlink(probe)
 
 
 def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
@@ -94,3 +108,70 @@ def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
 def write_text(path: str | os.PathLike, text: str, encoding: str = "utf-8") -> Path:
     """Write `text` to `path` atomically in `encoding` (see `write_bytes`)."""
     return write_bytes(path, text.encode(encoding))
+
+
+@contextlib.contextmanager
+def written_together(*paths: str | os.PathLike) -> Iterator[list[BinaryIO]]:
+    """Several files that appear together or not at all.
+
+    Yields one binary file per path, each a temporary file in its target's directory. When the
+    block ends normally, every file is flushed to disk and renamed over its target, with Ctrl-C
+    (SIGINT) held back during the renames and raised after them; when the block raises (an
+    error, a full disk, an interrupt), the temporary files are removed and no target changes. A
+    rename that fails halfway takes back the ones already made (their targets are removed, as a
+    file without its companion is worse than none)."""
+    targets = [_target(path) for path in paths]
+    opened: list[tuple[BinaryIO, str, Path]] = []
+    try:
+        for target in targets:
+            try:
+                descriptor, temporary = tempfile.mkstemp(
+                    prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
+                )
+            except OSError as error:  # name the directory, not the temporary file
+                raise type(error)(error.errno, error.strerror, str(target.parent)) from None
+            opened.append((os.fdopen(descriptor, "wb"), temporary, target))
+        yield [file for file, _, _ in opened]
+        for file, _, target in opened:
+            file.flush()
+            os.fsync(file.fileno())
+            existing = target.stat().st_mode if target.exists() else None
+            os.fchmod(
+                file.fileno(),
+                stat.S_IMODE(existing) if existing is not None else _creation_mode(),
+            )
+            file.close()
+        with _interrupts_held():
+            placed: list[Path] = []
+            try:
+                for _, temporary, target in opened:
+                    os.replace(temporary, target)
+                    placed.append(target)
+            except BaseException:
+                for target in placed:
+                    with contextlib.suppress(OSError):
+                        os.unlink(target)
+                raise
+    except BaseException:
+        for file, temporary, _ in opened:
+            file.close()
+            with contextlib.suppress(OSError):
+                os.unlink(temporary)
+        raise
+
+
+@contextlib.contextmanager
+def _interrupts_held() -> Iterator[None]:
+    """SIGINT held back for the block (in the main thread; elsewhere nothing changes) and raised
+    as KeyboardInterrupt once the block is done."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    caught: list[int] = []
+    previous = signal.signal(signal.SIGINT, lambda number, frame: caught.append(number))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    if caught:
+        raise KeyboardInterrupt

@@ -56,6 +56,7 @@ function connect() {
   let lastSeq = 0;
   let retry = RETRY_FIRST_MS;
   let everConnected = false;
+  let closed = 0; // connections ended or refused, for tests that wait for the next attempt
 
   const open = () => {
     setLive('connecting');
@@ -97,6 +98,8 @@ function connect() {
       }
     });
     socket.addEventListener('close', () => {
+      closed += 1;
+      document.body.dataset.twLiveClosed = String(closed);
       setLive('disconnected');
       if (everConnected && retry === RETRY_FIRST_MS) note('connection to the live viewer lost, retrying');
       setTimeout(open, retry);

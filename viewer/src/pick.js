@@ -3,7 +3,7 @@
 // own plane (through the inverse of its 2x3 matrix) and tested against each polygon's prism: its
 // cap where the ray enters the layer's height range inside the polygon, else the first wall it
 // crosses within that range.
-import { INSTANCE_FLOATS } from './prepare.js';
+import { FIELD, INSTANCE_FLOATS, placementMatrix } from './records.js';
 
 function slab(origin, inverse, lo, hi) {
   // Ray parameter interval inside [lo, hi] along one axis.
@@ -58,9 +58,9 @@ export function pick(scene, ray, { visible, zScale = 1 } = {}) {
     }
     for (let slot = bvh.start[node]; slot < bvh.start[node] + bvh.count[node]; slot += 1) {
       const o = INSTANCE_FLOATS * slot;
-      const leaf = records[o + 7];
+      const leaf = records[o + FIELD.leaf];
       if (visible && !visible[leaf]) continue;
-      const layerIndex = records[o + 12];
+      const layerIndex = records[o + FIELD.layer];
       const layer = scene.layers[layerIndex];
       const z0 = layer.zmin * zScale;
       const z1 = (layer.zmin + layer.height) * zScale;
@@ -76,7 +76,7 @@ export function pick(scene, ray, { visible, zScale = 1 } = {}) {
       tA = Math.max(tA, 0);
       if (tA > tB || (best && tA > best.t)) continue;
       // The ray's xy in the geometry's plane: q(t) = q0 + t * q1.
-      const [a, b, tx, d, e, ty] = [records[o], records[o + 1], records[o + 2], records[o + 3], records[o + 4], records[o + 5]];
+      const [a, b, tx, d, e, ty] = placementMatrix(records, slot);
       const det = a * e - b * d;
       if (det === 0) continue;
       const local = (x, y) => [(e * (x - tx) - b * (y - ty)) / det, (-d * (x - tx) + a * (y - ty)) / det];
@@ -85,7 +85,7 @@ export function pick(scene, ray, { visible, zScale = 1 } = {}) {
       const q1 = [qEnd[0] - q0[0], qEnd[1] - q0[1]];
       const sA = [q0[0] + tA * q1[0], q0[1] + tA * q1[1]];
       const sB = [q0[0] + Math.min(tB, 1e30) * q1[0], q0[1] + Math.min(tB, 1e30) * q1[1]];
-      const g = records[o + 6];
+      const g = records[o + FIELD.geometry];
       for (let p = geometryPolygons[g]; p < geometryPolygons[g + 1]; p += 1) {
         const bx = 4 * p;
         if (
@@ -143,8 +143,8 @@ export function placedBox(scene, slot, polygon) {
   const { records } = scene.instances;
   const { polygonEntries, entries } = scene.geometry;
   const o = INSTANCE_FLOATS * slot;
-  const [a, b, tx, d, e, ty] = [records[o], records[o + 1], records[o + 2], records[o + 3], records[o + 4], records[o + 5]];
-  const layer = scene.layers[records[o + 12]];
+  const [a, b, tx, d, e, ty] = placementMatrix(records, slot);
+  const layer = scene.layers[records[o + FIELD.layer]];
   const min = [Infinity, Infinity, layer.zmin];
   const max = [-Infinity, -Infinity, layer.zmin + layer.height];
   const first = polygonEntries[polygon];
@@ -168,7 +168,7 @@ export function placedOutline(scene, slot, polygon, z) {
   const { records } = scene.instances;
   const { polygonEntries, entries } = scene.geometry;
   const o = INSTANCE_FLOATS * slot;
-  const [a, b, tx, d, e, ty] = [records[o], records[o + 1], records[o + 2], records[o + 3], records[o + 4], records[o + 5]];
+  const [a, b, tx, d, e, ty] = placementMatrix(records, slot);
   const first = polygonEntries[polygon];
   const n = polygonEntries[polygon + 1] - first - 2;
   const out = new Float32Array(6 * n);

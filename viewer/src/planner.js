@@ -14,7 +14,7 @@
 // Instances in detail are grouped by layer, mirroring, geometry and level so that each group is one
 // sub-draw of a multi-draw call with one GPU instance per placement. The near and far planes come
 // from the depth range of what is in view.
-import { INSTANCE_FLOATS } from './prepare.js';
+import { FIELD, INSTANCE_FLOATS } from './records.js';
 
 export const DETAIL_RADIUS = 1;
 // Dots per frame (proxies and aggregates) above which subtrees small on screen are drawn as one dot
@@ -68,7 +68,7 @@ export class Planner {
       let clean = 1;
       if (count[node] > 0) {
         for (let slot = start[node]; slot < start[node] + count[node] && clean; slot += 1) {
-          if (!visible[records[INSTANCE_FLOATS * slot + 7]]) clean = 0;
+          if (!visible[records[INSTANCE_FLOATS * slot + FIELD.leaf]]) clean = 0;
         }
       } else {
         clean = this.clean[node + 1] & this.clean[start[node]];
@@ -209,11 +209,11 @@ export class Planner {
         }
         for (let slot = start[node]; slot < start[node] + count[node]; slot += 1) {
           const o = INSTANCE_FLOATS * slot;
-          if (!visible[records[o + 7]]) continue;
-          const cx = records[o + 8];
-          const cy = records[o + 9];
-          const r = records[o + 10];
-          const layer = this.layers[records[o + 12]];
+          if (!visible[records[o + FIELD.leaf]]) continue;
+          const cx = records[o + FIELD.cx];
+          const cy = records[o + FIELD.cy];
+          const r = records[o + FIELD.radius];
+          const layer = this.layers[records[o + FIELD.layer]];
           const zLow = layer.zmin * zScale;
           const zHigh = (layer.zmin + layer.height) * zScale;
           const cz = (zLow + zHigh) / 2;
@@ -268,24 +268,24 @@ export class Planner {
     for (let i = 0; i < kept; i += 1) {
       const slot = this.candidates[i];
       const o = INSTANCE_FLOATS * slot;
-      const g = records[o + 6];
+      const g = records[o + FIELD.geometry];
       if (!ready[g]) {
         requested.add(g);
         continue;
       }
-      const layerIndex = records[o + 12];
+      const layerIndex = records[o + FIELD.layer];
       const layer = this.layers[layerIndex];
-      const cx = records[o + 8];
-      const cy = records[o + 9];
+      const cx = records[o + FIELD.cx];
+      const cy = records[o + FIELD.cy];
       const cz = (layer.zmin + layer.height / 2) * zScale;
       const pixel = pixelAt(depthOf(cx, cy, cz));
-      const level = Math.floor(Math.log2(Math.max(pixel / records[o + 14], 1e-30)));
+      const level = Math.floor(Math.log2(Math.max(pixel / records[o + FIELD.scale], 1e-30)));
       const tilt = Math.sqrt(Math.max(0, 1 - dir[2] * dir[2]));
       const walls = (layer.height * zScale * tilt) / pixel >= 1 ? 1 : 0;
-      const key = `${layerIndex}|${records[o + 13]}|${g}|${level}|${walls}`;
+      const key = `${layerIndex}|${records[o + FIELD.mirrored]}|${g}|${level}|${walls}`;
       let group = groups.get(key);
       if (!group) {
-        group = { layer: layerIndex, mirrored: records[o + 13], g, level, walls, slots: [] };
+        group = { layer: layerIndex, mirrored: records[o + FIELD.mirrored], g, level, walls, slots: [] };
         groups.set(key, group);
       }
       group.slots.push(slot);

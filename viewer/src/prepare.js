@@ -15,6 +15,7 @@ import { decodeBuffer, locTransform, multiplyAffine, pointCount, readMessage, si
 import { base64Length, decodeBase64Into } from './base64.js';
 import { buildBvh } from './bvh.js';
 import { roughRing } from './simplify.js';
+import { FIELD, INSTANCE_FLOATS } from './records.js';
 
 // A ring in `entries` is its points, its first point again, and one sentinel point: walls and
 // outlines are drawn edge by edge over consecutive entries, and an edge that touches a sentinel is
@@ -22,12 +23,8 @@ import { roughRing } from './simplify.js';
 export const SENTINEL = 3.0e38;
 export const RING_EXTRA = 2;
 
-// Per-instance record: four RGBA float texels.
-//   0: a, b, tx, d          the 2x3 matrix, first row and half the second
-//   1: e, ty, geometry, leaf
-//   2: cx, cy, radius, fill  world centre and radius of the instance's box; share of the box covered
-//   3: layer, mirrored, scale, 0
-export const INSTANCE_FLOATS = 16;
+// The placement record's layout lives in records.js.
+export { INSTANCE_FLOATS } from './records.js';
 
 const noProgress = () => {};
 
@@ -395,26 +392,26 @@ export function buildInstances(leaves, geometry, progress = noProgress) {
     const e = matrices[m + 4];
     const ty = matrices[m + 5];
     const o = INSTANCE_FLOATS * slot;
-    records[o] = a;
-    records[o + 1] = b;
-    records[o + 2] = tx - center[0];
-    records[o + 3] = d;
-    records[o + 4] = e;
-    records[o + 5] = ty - center[1];
-    records[o + 6] = g;
-    records[o + 7] = owner[k];
+    records[o + FIELD.a] = a;
+    records[o + FIELD.b] = b;
+    records[o + FIELD.tx] = tx - center[0];
+    records[o + FIELD.d] = d;
+    records[o + FIELD.e] = e;
+    records[o + FIELD.ty] = ty - center[1];
+    records[o + FIELD.geometry] = g;
+    records[o + FIELD.leaf] = owner[k];
     const w = boxes[4 * k + 2] - boxes[4 * k];
     const h = boxes[4 * k + 3] - boxes[4 * k + 1];
     const determinant = a * e - b * d;
     const scale = Math.sqrt(Math.abs(determinant));
-    records[o + 8] = (boxes[4 * k] + boxes[4 * k + 2]) / 2 - center[0];
-    records[o + 9] = (boxes[4 * k + 1] + boxes[4 * k + 3]) / 2 - center[1];
-    records[o + 10] = Math.sqrt(w * w + h * h) / 2;
-    records[o + 11] = w * h > 0 ? Math.min(1, (geometryArea[g] * Math.abs(determinant)) / (w * h)) : 1;
-    records[o + 12] = leaf.layer;
-    records[o + 13] = determinant < 0 ? 1 : 0;
-    records[o + 14] = scale;
-    radii[slot] = records[o + 10];
+    records[o + FIELD.cx] = (boxes[4 * k] + boxes[4 * k + 2]) / 2 - center[0];
+    records[o + FIELD.cy] = (boxes[4 * k + 1] + boxes[4 * k + 3]) / 2 - center[1];
+    records[o + FIELD.radius] = Math.sqrt(w * w + h * h) / 2;
+    records[o + FIELD.fill] = w * h > 0 ? Math.min(1, (geometryArea[g] * Math.abs(determinant)) / (w * h)) : 1;
+    records[o + FIELD.layer] = leaf.layer;
+    records[o + FIELD.mirrored] = determinant < 0 ? 1 : 0;
+    records[o + FIELD.scale] = scale;
+    radii[slot] = records[o + FIELD.radius];
   }
   bvh.setRadii(radii);
   return {
@@ -426,11 +423,12 @@ export function buildInstances(leaves, geometry, progress = noProgress) {
   };
 }
 
-// The whole preparation: the result's typed arrays are listed in `transfer`.
-export function prepareScene(message, progress = noProgress) {
+// The whole preparation: the result's typed arrays are listed in `transfer`. `decoded`: the pool
+// already decoded from the message text (message.js), else it is decoded from the message here.
+export function prepareScene(message, progress = noProgress, decoded = null) {
   const { root, records, config } = readMessage(message);
-  progress('decoding polygons', 0, records.length);
-  const pool = decodePool(records, progress);
+  if (!decoded) progress('decoding polygons', 0, records.length);
+  const pool = decoded || decodePool(records, progress);
   const { tree, leaves } = flattenTree(root, config);
   const geometry = buildGeometries(leaves, pool, progress);
   const instances = buildInstances(leaves, geometry, progress);
@@ -444,7 +442,7 @@ export function prepareScene(message, progress = noProgress) {
     leafLayer[i] = leaf.layer;
     leafGeometry[i] = leaf.geometry;
   });
-  counts.distinct = records.length;
+  counts.distinct = pool.starts.length - 1;
   counts.instances = instances.count;
   const scene = {
     name: String(root.name ?? ''),

@@ -2,17 +2,12 @@
 // a handful of multi-draw calls (caps, walls, dots, outlines; mirrored placements in their own call
 // because mirrors reverse triangle winding), and all proxy dots in one call. Counts of what was
 // drawn are kept in `stats` for the page's status and the benchmarks.
+import { DEPTH_STEP_MIN } from './depth.js';
+import { FIELD, INSTANCE_FLOATS } from './records.js';
 import * as shaders from './shaders.js';
 import { AGGREGATE_PIXELS, CAPS, DOTS, EDGES, WALLS } from './planner.js';
 
 const SHADE_BOTTOM = 0.5;
-// Coincident faces: faces are pushed away from the viewer in normalised device depth, by
-// (1 + maximal tie rank - the face's tie rank) times the frame's depth step (see depthStep), so
-// that among faces in one plane the layer with the highest tie rank wins and every face lies
-// behind the outlines. Polygon offsets are not used: their units are too small to matter on some
-// implementations (SwiftShader), and they do not scale with the slope the same way everywhere.
-export const DEPTH_STEP_MIN = 2 ** -18;
-export const DEPTH_STEP_MAX = 2 ** -11;
 // Walls: shade = x + y * (normal . light); the light comes from the upper left of a top view and
 // is fixed to the layout, so a layout's look does not depend on where it sits.
 const WALL_SHADE = [0.66, 0.3];
@@ -466,9 +461,9 @@ export function nodeRecords(scene) {
   for (let node = nodes - 1; node >= 0; node -= 1) {
     if (bvh.count[node] > 0) {
       for (let slot = bvh.start[node]; slot < bvh.start[node] + bvh.count[node]; slot += 1) {
-        const o = 16 * slot;
-        top[node] = higher(top[node], records[o + 12]);
-        area[node] += geometryArea[records[o + 6]] * records[o + 14] * records[o + 14];
+        const o = INSTANCE_FLOATS * slot;
+        top[node] = higher(top[node], records[o + FIELD.layer]);
+        area[node] += geometryArea[records[o + FIELD.geometry]] * records[o + FIELD.scale] * records[o + FIELD.scale];
       }
     } else {
       top[node] = higher(top[node + 1], top[bvh.start[node]]);

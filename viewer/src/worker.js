@@ -1,14 +1,16 @@
-// The page's loading worker: parses the message, prepares the drawable layout (prepare.js) and
-// triangulates the caps geometry by geometry, the ones the view needs first, so that the page
+// The page's loading worker: parses the message and prepares the drawable layout (prepare.js),
+// then triangulates the caps of the geometries the view asks for, when it first asks for them:
+// a view of a whole chip draws its small shapes as dots and needs no triangles at all. The page
 // stays responsive and shows progress however large the scene is.
 //
 // Messages in:  {type: 'load', content}           content: JSON text or the parsed message
-//               {type: 'priority', geometries}    geometries to triangulate next
+//               {type: 'priority', geometries}    geometries to triangulate now
 // Messages out: {type: 'progress', stage, done, total}
 //               {type: 'scene', scene}            the prepared scene (arrays transferred)
 //               {type: 'caps', items: [[polygon, full, rough], ...], geometries: [g, ...]}
-//               {type: 'done'}
+//               {type: 'idle', timings}           every geometry asked for so far is triangulated
 //               {type: 'error', message}
+import { readMessageText } from './message.js';
 import { prepareScene } from './prepare.js';
 import { triangulatePolygons } from './triangulate.js';
 
@@ -16,8 +18,6 @@ const SLICE_MS = 25;
 let geometry = null;
 let pending = null; // Uint8Array: 1 while a geometry still needs its caps
 let queue = []; // priority geometries
-let nextInOrder = 0;
-let remaining = 0;
 let running = false;
 
 function post(message, transfer = []) {
@@ -41,14 +41,13 @@ function progress(stage, done, total) {
 
 function nextGeometry() {
   while (queue.length) {
-    const g = queue.shift();
+    const g = queue.pop();
     if (pending[g]) return g;
   }
-  while (nextInOrder < pending.length && !pending[nextInOrder]) nextInOrder += 1;
-  return nextInOrder < pending.length ? nextInOrder : -1;
+  return -1;
 }
 
-async function triangulateAll() {
+async function triangulateQueued() {
   try {
     await triangulateSlices();
   } catch (error) {
@@ -59,11 +58,11 @@ async function triangulateAll() {
 
 async function triangulateSlices() {
   running = true;
-  const total = pending.length;
-  while (remaining > 0) {
+  let done = 0;
+  while (queue.length) {
     const started = performance.now();
     const items = [];
-    const done = [];
+    const finished = [];
     const transfer = [];
     while (performance.now() - started < SLICE_MS) {
       const g = nextGeometry();
@@ -74,21 +73,24 @@ async function triangulateSlices() {
       const rough = new Uint32Array(geometry.polygonRough[p1] - geometry.polygonRough[p0]);
       triangulatePolygons(geometry, p0, p1, full, rough);
       pending[g] = 0;
-      remaining -= 1;
       items.push([p0, full, rough]);
       transfer.push(full.buffer, rough.buffer);
-      done.push(g);
+      finished.push(g);
     }
-    post({ type: 'caps', items, geometries: done }, transfer);
-    progress('triangulating', total - remaining, total);
+    done += finished.length;
+    if (finished.length) post({ type: 'caps', items, geometries: finished }, transfer);
+    progress('triangulating', done, done + queue.length);
     // Let priority requests in between slices.
     await new Promise((resolve) => setTimeout(resolve, 0));
   }
   running = false;
-  progress('done', 1, 1);
-  post({ type: 'done', timings: { ...timings } });
-  geometry = null;
-  self.close();
+  idle();
+}
+
+function idle() {
+  if (stageName) timings[stageName] = (timings[stageName] || 0) + (performance.now() - stageStart) / 1000;
+  stageName = null;
+  post({ type: 'idle', timings: { ...timings } });
 }
 
 self.onmessage = async (event) => {
@@ -98,8 +100,9 @@ self.onmessage = async (event) => {
       timings = {};
       stageName = null;
       progress('reading the scene', 0, 1);
-      const content = typeof message.content === 'string' ? JSON.parse(message.content) : message.content;
-      const { scene, transfer } = prepareScene(content, progress);
+      const { message: content, pool } =
+        typeof message.content === 'string' ? readMessageText(message.content, progress) : { message: message.content, pool: null };
+      const { scene, transfer } = prepareScene(content, progress, pool);
       progress('sending the scene', 0, 1);
       scene.timings = { ...timings };
       // The worker keeps the arrays it triangulates from; the page gets copies of those.
@@ -112,17 +115,12 @@ self.onmessage = async (event) => {
         entries: scene.geometry.entries.slice(),
       };
       pending = new Uint8Array(scene.geometry.geometryCount).fill(1);
-      remaining = pending.length;
       post({ type: 'scene', scene }, transfer);
-      if (remaining > 0) {
-        triangulateAll();
-      } else {
-        post({ type: 'done', timings: { ...timings } });
-        self.close();
-      }
+      idle();
     } else if (message.type === 'priority') {
-      queue = message.geometries.concat(queue);
-      if (!running && remaining > 0) triangulateAll();
+      // The newest request first: it is what the view shows now.
+      for (let i = message.geometries.length - 1; i >= 0; i -= 1) queue.push(message.geometries[i]);
+      if (!running && geometry) triangulateQueued();
     }
   } catch (error) {
     post({ type: 'error', message: error && error.message ? error.message : String(error) });

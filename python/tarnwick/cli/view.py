@@ -113,7 +113,7 @@ def run(args: argparse.Namespace) -> int:
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
     from tarnwick.technology import TechnologyError
-    from tarnwick.viewer_page import ViewerNotBuiltError, write_page
+    from tarnwick.viewer_page import ViewerNotBuiltError, write_message_and_page
 
     target: str = args.target
     file_format = export_format(args)
@@ -170,8 +170,8 @@ def run(args: argparse.Namespace) -> int:
         )
     json_path = args.output or Path("out") / f"{name}.json"
     html_path = json_path.with_suffix(".html")
-    for path in (json_path, html_path):  # a bad place fails now, not after the conversion
-        check_writable(path)
+    for path in () if args.serve else (json_path, html_path):
+        check_writable(path)  # a bad or read-only place fails now, not after the conversion
     print(
         f"tarnwick view: {source}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
         f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
@@ -209,16 +209,17 @@ def run(args: argparse.Namespace) -> int:
     if not args.serve:
         begin = time.perf_counter()
         json_path.parent.mkdir(parents=True, exist_ok=True)
-        sent[0].write(json_path)
-        try:
-            write_page(
+        try:  # the message and its page, in one pass: both or neither
+            write_message_and_page(
                 content,
+                json_path,
                 html_path,
                 title=f"{name} · tarnwick 3D view",
                 **({"notice": "\n".join(notice_lines)} if notice_lines else {}),
             )
-        except ViewerNotBuiltError as error:
+        except ViewerNotBuiltError as error:  # the message alone is still of use
             page_error = error
+            sent[0].write(json_path)
         seconds["write"] = time.perf_counter() - begin
 
     print("  stage        seconds")

@@ -255,6 +255,7 @@ class Page:
         self.call("Input.dispatchMouseEvent", params)
         if kind == "mouseReleased":
             self.buttons &= ~mask.get(button, 0)
+        self.next_frame()
 
     def click(self, x: float, y: float) -> None:
         self.mouse("mouseMoved", x, y)
@@ -289,6 +290,7 @@ class Page:
             if kind == "keyDown" and text:
                 params["text"] = text
             self.call("Input.dispatchKeyEvent", params)
+        self.next_frame()
 
     # --- output -----------------------------------------------------------------------------
 
@@ -298,9 +300,12 @@ class Page:
         return path
 
     def next_frame(self) -> None:
-        """Waits until the page has drawn the frames it had asked for."""
+        """Waits until the viewer has nothing left to draw and its last frame is on screen (its
+        `settled` promise); on a page without the viewer, for two animation frames."""
         self.evaluate(
-            "new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(true))))"
+            "window.tarnwick && tarnwick.viewer && tarnwick.viewer.settled"
+            " ? tarnwick.viewer.settled()"
+            " : new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(true))))"
         )
 
     def close(self) -> None:

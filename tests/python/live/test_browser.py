@@ -83,5 +83,7 @@ def test_depthview_scenes_from_another_process_replace_each_other_on_the_page(se
         page.wait_for("document.body.dataset.twLive !== 'connected'", timeout=10)
         restarted = servers(build, "--port", port)
         assert restarted.info.token != server.info.token
-        time.sleep(2)
+        # Two more connections end: at least one was tried against the restarted server.
+        closed = int(page.evaluate("document.body.dataset.twLiveClosed || 0"))
+        page.wait_for(f"Number(document.body.dataset.twLiveClosed) >= {closed + 2}", timeout=60)
         assert page.evaluate("document.body.dataset.twLive") != "connected"

@@ -90,7 +90,7 @@ def test_png_button_saves_the_view(page, show, tmp_path):
 def test_background_switches_between_light_and_dark(page, show):
     show(grid_scene(50))
     page.key("t")
-    empty = screen(page, (-20, 250, 0))
+    empty = screen(page, (545, 250, 0))  # between the four placements, well inside the view
     assert close_to(colors(page, [empty])[0], LIGHT)
     click_element(page, "button[data-control='background']")
     assert close_to(colors(page, [empty])[0], DARK)
