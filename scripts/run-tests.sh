@@ -3,6 +3,26 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# What only the tests need: GoogleTest, and Chromium for the viewer page's tests.
+test_packages=(
+  chromium
+  googletest
+  libgtest-dev
+)
+bash scripts/apt-install.sh "${test_packages[@]}"
+# The compiler cache of scripts/setup.sh: the tests' build and the wheel's reuse its objects when
+# they name the compiler as the set-up's build did (scikit-build-core takes Python's own, as
+# sysconfig names it; the cache tells c++ from g++).
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+fi
+if [ -z "${CXX:-}" ]; then
+  CXX=$(.venv/bin/python -c 'import itertools, sysconfig
+words = (sysconfig.get_config_var("CXX") or "").split()
+print(*itertools.takewhile(lambda word: not word.startswith("-"), words))')
+  if [ -n "$CXX" ]; then export CXX; else unset CXX; fi
+fi
+
 echo "== C++ unit tests"
 cmake -S . -B build/cpp-tests -G Ninja -DTARNWICK_BUILD_TESTS=ON \
   -DPython_EXECUTABLE="$PWD/.venv/bin/python" -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -1,24 +1,43 @@
 #!/usr/bin/env bash
-# Installs everything tarnwick needs on a fresh Debian 12 machine (run as root) and builds it:
-# the Debian packages, the project virtual environment .venv, the compiled modules (editable
-# install: an import after a C++ edit rebuilds what changed) and the viewer's JavaScript.
+# Installs what tarnwick needs on a fresh Debian 12 machine (run as root) and builds it: the Debian
+# packages, the project virtual environment .venv, the compiled modules (editable install: an
+# import after a C++ edit rebuilds what changed) and the viewer's JavaScript. What only the tests
+# need (Chromium, GoogleTest) is installed by scripts/run-tests.sh. Ends with the time of each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-apt_packages=(build-essential cmake ninja-build pkg-config libgeos-dev googletest libgtest-dev
-  python3-venv python3-dev chromium libtinygltf-dev)
-missing=()
-for package in "${apt_packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "== apt-get install ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Debian packages of the build and of the main job, one a line.
+apt_packages=(
+  build-essential
+  ccache
+  cmake
+  libgeos-dev
+  libtinygltf-dev
+  ninja-build
+  pkg-config
+  python3-dev
+  python3-venv
+)
+command -v npm >/dev/null 2>&1 || apt_packages+=(nodejs npm)
+
+step_times=()
+step_name=""
+step_start=$SECONDS
+step() { # ends the running step, noting its time, and starts the next one
+  [ -z "$step_name" ] || step_times+=("$step_name $((SECONDS - step_start)) s")
+  step_name=$1
+  step_start=$SECONDS
+}
+
+step "Debian packages"
+bash scripts/apt-install.sh "${apt_packages[@]}"
+# With a compiler cache, every later build of the same sources is cheap: the tests' own build, the
+# wheel's, the next clone's. CMake keeps the launcher for the rebuilds on import.
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 fi
 
+step "Python packages"
 python=${PYTHON:-python3.11}
 command -v "$python" >/dev/null 2>&1 || python=python3
 if [ ! -x .venv/bin/python ]; then
@@ -27,19 +46,56 @@ if [ ! -x .venv/bin/python ]; then
 fi
 echo "== installing Python packages"
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "nanobind>=2.4" ninja
-# KLayout first: the build reads its C++ headers from the sdist of exactly the installed version.
-klayout_requirement=$(.venv/bin/python -c '
+# The project's dependencies and test tools, KLayout first: the build reads KLayout's C++ headers
+# from the sdist of exactly the installed version, which is fetched while the others install.
+mapfile -t requirements < <(.venv/bin/python - <<'EOF'
+import re
 import tomllib
-dependencies = tomllib.load(open("pyproject.toml", "rb"))["project"]["dependencies"]
-print(next(d for d in dependencies if d.split(">")[0].split("=")[0].strip() == "klayout"))')
-.venv/bin/python -m pip install -q "$klayout_requirement"
-bash scripts/fetch-klayout-headers.sh
-.venv/bin/python -m pip install -q --no-build-isolation -Ceditable.rebuild=true -e ".[test]"
 
-if [ -f viewer/package.json ]; then
-  echo "== installing the viewer's JavaScript"
-  (cd viewer && npm ci --no-audit --no-fund --loglevel=error)
-  if grep -q '"build"' viewer/package.json; then (cd viewer && npm run --silent build); fi
+project = tomllib.load(open("pyproject.toml", "rb"))["project"]
+wanted = project["dependencies"] + project["optional-dependencies"]["test"]
+wanted.sort(key=lambda requirement: re.split(r"[^\w.-]", requirement)[0] != "klayout")
+print(*wanted, sep="\n")
+EOF
+)
+.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "nanobind>=2.4" ninja "${requirements[0]}"
+mkdir -p build
+: >build/fetch-klayout-headers.log
+fetching=""
+# TARNWICK_KLAYOUT_DIRECT=0 (the scene reads through KLayout's Python API): no headers, no direct
+# reader built.
+if [ "${TARNWICK_KLAYOUT_DIRECT:-1}" != 0 ]; then
+  bash scripts/fetch-klayout-headers.sh >build/fetch-klayout-headers.log 2>&1 &
+  fetching=$!
 fi
+.venv/bin/python -m pip install -q "${requirements[@]:1}"
+# A failed fetch is only a warning: the direct reader is then left out.
+[ -z "$fetching" ] || wait "$fetching" || true
+cat build/fetch-klayout-headers.log
+
+step "compiled modules"
+# The viewer's JavaScript is installed and bundled meanwhile (mostly download).
+viewer=""
+if [ -f viewer/package.json ]; then
+  (
+    cd viewer
+    npm ci --no-audit --no-fund --loglevel=error
+    if grep -q '"build"' package.json; then npm run --silent build; fi
+  ) >build/viewer-setup.log 2>&1 &
+  viewer=$!
+fi
+echo "== building the compiled modules"
+.venv/bin/python -m pip install -q --no-deps --no-build-isolation -Ceditable.rebuild=true -e .
+
+step "viewer page"
+if [ -n "$viewer" ]; then
+  echo "== installing and bundling the viewer's JavaScript"
+  status=0
+  wait "$viewer" || status=$?
+  cat build/viewer-setup.log
+  [ "$status" -eq 0 ] || exit "$status"
+fi
+
+step ""
+echo "== $SECONDS s: $(IFS=,; echo "${step_times[*]}" | sed 's/,/, /g')"
 echo "== set-up done"

@@ -3,19 +3,22 @@
 Used by the message channel after every message. Delivery never raises: a missing server is a
 notice logged once per process, anything else that goes wrong is a logged warning, and the
 outcome comes back as a :class:`Delivery` for callers that want to report it. Only the standard
-library is imported here, so sending costs a sender nothing when no server runs.
+library is imported here, its HTTP client only once a server is found, so sending costs a sender
+next to nothing when no server runs.
 """
 
 from __future__ import annotations
 
-import http.client
 import json
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any
 from urllib.parse import urlsplit
 
 from tarnwick.live.security import TOKEN_HEADER
 from tarnwick.live.server_file import ServerFileError, read_server_file, server_file_path
+
+if TYPE_CHECKING:
+    import http.client
 
 __all__ = ["TIMEOUT", "Delivery", "deliver", "find_server"]
 
@@ -93,6 +96,8 @@ def deliver(message: Any) -> Delivery:
             f"message too large: {len(body):,} bytes, the server's cap is "
             f"{server.max_message_bytes:,} bytes (start it with a larger --max-message-mb)",
         )
+    import http.client  # only once a server is found: most senders have none to talk to
+
     address = urlsplit(server.url)
     connection = http.client.HTTPConnection(address.hostname, address.port, timeout=TIMEOUT)
     try:

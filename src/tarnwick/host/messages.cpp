@@ -9,6 +9,11 @@ void send_message(nb::handle message) {
   bindings::communication.operation("send_message")(message);
 }
 
+void load_depthview_messaging() {
+  bindings::communication.resolved();
+  bindings::models.operation("DepthviewMessage");
+}
+
 nb::object reload_factories_message() {
   return bindings::models.operation("ReloadFactoriesMessage")();
 }

@@ -197,6 +197,9 @@ void depthview(nb::handle component, nb::handle output, double z_scale, nb::hand
   StageReport report(report_to);
   report.start("read");
   const Inputs inputs = checked_inputs(z_scale, curve_tolerance, exclude_layers);
+  // Loaded with the other host services the read stage looks up, so that the encode stage times
+  // the encoding and the sending alone, also on a process's first scene.
+  host::load_depthview_messaging();
   nb::object layer_stack, layer_views;
   if (technology.is_none()) {
     nb::object pdk = host::get_pdk();
