@@ -36,6 +36,10 @@ LayoutReader* open_reader(PyObject* layout, std::string* why_not) {
     if (cpp_layout == nullptr) return nullptr;
     return new tarnwick::depthview::direct::DirectReader(layout, layout_type.ptr(), cpp_layout);
   } catch (nb::python_error& error) {
+    if (!error.matches(PyExc_Exception)) {  // Ctrl-C or an exit: left pending for the caller
+      error.restore();
+      return nullptr;
+    }
     *why_not = error.what();
   } catch (const std::exception& error) {
     *why_not = error.what();

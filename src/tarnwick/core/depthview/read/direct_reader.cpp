@@ -49,12 +49,15 @@ Module load_module() {
   try {
     host::klayout::layout_type();  // the module links the libraries klayout.db loads
   } catch (nb::python_error& error) {
+    if (!error.matches(PyExc_Exception)) throw;  // Ctrl-C or an exit: not about the module
     error.restore();
     result.why_not = "klayout.db does not import: " + pending_error_text();
     return result;
   }
   PyObject* module = PyImport_ImportModule(direct_capsule::module_name);
   if (module == nullptr) {
+    // Ctrl-C (or an exit) while the module loads says nothing about it: raised, not remembered.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw nb::python_error();
     if (PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) {
       PyErr_Clear();
       result.why_not = std::string(direct_capsule::module_name) + " is not built";
@@ -99,7 +102,9 @@ std::unique_ptr<LayoutReader> open_direct_reader(nb::handle layout, std::string&
     why_not = module->why_not;
     return nullptr;
   }
-  return std::unique_ptr<LayoutReader>(module->factory(layout.ptr(), &why_not));
+  std::unique_ptr<LayoutReader> reader(module->factory(layout.ptr(), &why_not));
+  if (reader == nullptr && PyErr_Occurred() != nullptr) throw nb::python_error();  // Ctrl-C
+  return reader;
 }
 
 }  // namespace tarnwick::depthview::read
