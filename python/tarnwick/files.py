@@ -11,13 +11,13 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
-import signal
 import stat
 import tempfile
-import threading
 from collections.abc import Iterator
 from pathlib import Path
 from typing import BinaryIO
+
+from tarnwick import interrupts
 
 __all__ = ["check_writable", "write_bytes", "write_text", "written_together"]
 
@@ -141,7 +141,7 @@ def written_together(*paths: str | os.PathLike) -> Iterator[list[BinaryIO]]:
                 stat.S_IMODE(existing) if existing is not None else _creation_mode(),
             )
             file.close()
-        with _interrupts_held():
+        with interrupts.held():
             placed: list[Path] = []
             try:
                 for _, temporary, target in opened:
@@ -158,20 +158,3 @@ def written_together(*paths: str | os.PathLike) -> Iterator[list[BinaryIO]]:
             with contextlib.suppress(OSError):
                 os.unlink(temporary)
         raise
-
-
-@contextlib.contextmanager
-def _interrupts_held() -> Iterator[None]:
-    """SIGINT held back for the block (in the main thread; elsewhere nothing changes) and raised
-    as KeyboardInterrupt once the block is done."""
-    if threading.current_thread() is not threading.main_thread():
-        yield
-        return
-    caught: list[int] = []
-    previous = signal.signal(signal.SIGINT, lambda number, frame: caught.append(number))
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-    if caught:
-        raise KeyboardInterrupt

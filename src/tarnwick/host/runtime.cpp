@@ -68,4 +68,22 @@ bool assertions_enabled() {
   return as_int64(flags.attr("optimize")) == 0;
 }
 
+void with_interrupts_held(const std::function<void()>& work) {
+  nb::object held = bindings::interrupts.operation("held")();
+  nb::object exit = held.attr("__exit__");
+  held.attr("__enter__")();
+  try {
+    work();
+  } catch (nb::python_error& error) {
+    // A held interrupt replaces the error (with the error as its context); otherwise the error
+    // goes on as it was.
+    exit(nb::borrow(error.type()), nb::borrow(error.value()), error.traceback());
+    throw;
+  } catch (...) {
+    exit(nb::none(), nb::none(), nb::none());
+    throw;
+  }
+  exit(nb::none(), nb::none(), nb::none());
+}
+
 }  // namespace tarnwick::host::runtime

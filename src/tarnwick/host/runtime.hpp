@@ -3,6 +3,7 @@
 // (natural ordering, mapping checks, assertion mode).
 #include <nanobind/nanobind.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,5 +48,10 @@ nb::object natsorted(nb::handle values);
 bool is_mapping(nb::handle value);
 // Whether the runtime checks assertions (not run with -O): sys.flags.optimize is 0.
 bool assertions_enabled();
+
+// Runs `work` with Ctrl-C held back (tarnwick.interrupts.held) and delivers it afterwards, also
+// when `work` throws. For work that frees library objects in bulk: their weak-reference callbacks
+// and finalisers run Python code, and an interrupt raised inside one would be dropped.
+void with_interrupts_held(const std::function<void()>& work);
 
 }  // namespace tarnwick::host::runtime

@@ -11,6 +11,7 @@ Binding schema{"tarnwick.core.schema"};
 Binding settings{"tarnwick.settings"};
 Binding logger{"tarnwick.logger"};
 Binding shared{"tarnwick.core.shared"};
+Binding interrupts{"tarnwick.interrupts"};
 
 Binding brenvik{"brenvik"};
 Binding tesselink{"tesselink"};
@@ -32,7 +33,7 @@ void bind_all() {
        {&pdk,       &communication, &models,  &database, &callgraph, &schema,
         &settings,  &logger,        &shared,  &brenvik,  &tesselink, &tesselink_kcell,
         &ostrand,   &klayout_db,    &yaml,    &natsort,  &orjson,    &inspect,
-        &traceback, &tempfile,      &pathlib, &os}) {
+        &traceback, &tempfile,      &pathlib, &os,       &interrupts}) {
     binding->bind();
   }
 }

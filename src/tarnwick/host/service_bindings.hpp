@@ -15,6 +15,7 @@ extern Binding schema;         // tarnwick.core.schema
 extern Binding settings;       // tarnwick.settings
 extern Binding logger;         // tarnwick.logger
 extern Binding shared;         // tarnwick.core.shared
+extern Binding interrupts;     // tarnwick.interrupts
 
 // Libraries.
 extern Binding brenvik;          // the component library

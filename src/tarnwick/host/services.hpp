@@ -14,7 +14,8 @@
 //   library.hpp     brenvik, tesselink, ostrand, components and cell functions
 //   klayout.hpp     KLayout layouts and transformations (klayout.db)
 //   files.hpp       paths, directories, temporary files (pathlib, os, tempfile)
-//   runtime.hpp     introspection of functions and errors, natural order, mappings
+//   runtime.hpp     introspection of functions and errors, natural order, mappings,
+//                   Ctrl-C held back while objects are freed (tarnwick.interrupts)
 //   arrays.hpp      numpy arrays and dataclasses of the scene records (numpy, dataclasses)
 //   python_text.hpp Python texts and raising errors with them
 //

@@ -130,10 +130,13 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
     // The temporary file carries geometry only: the scene reads no metadata.
     library::write_gds(component_with_booleans, path, false);
     // The library's layouts are done with: freed now, their pages given back, before the scene's
-    // own memory grows in their place.
-    source.reset();
-    component_with_booleans.reset();
-    release_free_memory();
+    // own memory grows in their place. Freeing them runs the library's weak-reference callbacks,
+    // so Ctrl-C is held back meanwhile rather than dropped inside one.
+    host::runtime::with_interrupts_held([&] {
+      source.reset();
+      component_with_booleans.reset();
+      release_free_memory();
+    });
     nb::object layout = host::klayout::new_layout();
     host::klayout::read_layout(layout, path);
     result = use(std::move(layout), std::move(layers), DrawnCells());

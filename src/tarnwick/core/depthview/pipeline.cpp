@@ -9,6 +9,7 @@
 #include "tarnwick/core/depthview/viewer_config.hpp"
 #include "tarnwick/host/checked.hpp"
 #include "tarnwick/host/json.hpp"
+#include "tarnwick/host/runtime.hpp"
 #include "tarnwick/host/services.hpp"
 #include "tarnwick/host/settings.hpp"
 
@@ -109,7 +110,9 @@ auto with_scene_inputs(SceneRequest& request, StageReport& report, Write&& write
       request.exclude_layers.is_none() ? nb::object(nb::list()) : request.exclude_layers;
   write::LayerTable layers(python::scene_layers(request.layers, request.z_scale, patterns,
                                                 layer_map, reverse_layer_map));
-  return write(std::move(reader), layers, options, [&] { request.layout.reset(); });
+  // The layout is freed once it is read, with Ctrl-C held back meanwhile (see with_layout).
+  return write(std::move(reader), layers, options,
+               [&] { host::runtime::with_interrupts_held([&] { request.layout.reset(); }); });
 }
 
 }  // namespace
