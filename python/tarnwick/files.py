@@ -76,17 +76,27 @@ def check_writable(path: str | os.PathLike) -> None:
     os.unlink(probe)
 
 
+def _naming(error: OSError, path: str | os.PathLike) -> OSError:
+    """`error` naming `path`, the file asked for, rather than a temporary file nobody asked for
+    (or nothing, as a failed write does)."""
+    if error.errno is None:
+        return error
+    return type(error)(error.errno, error.strerror, os.fspath(path))
+
+
 def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
     """Write `data` to `path` atomically and return `path` as a ``Path``.
 
-    The parent directory must exist. A failure raises ``OSError`` and changes nothing on disk."""
+    The parent directory must exist. A failure raises ``OSError`` naming `path` and changes
+    nothing on disk. This is the one writer of whole files: the compiled modules write theirs
+    through it too."""
     target = _target(path)
     try:
         descriptor, temporary = tempfile.mkstemp(
             prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
         )
-    except OSError as error:  # name the directory, not the temporary file nobody asked for
-        raise type(error)(error.errno, error.strerror, str(target.parent)) from None
+    except OSError as error:
+        raise _naming(error, path) from None
     try:
         with os.fdopen(descriptor, "wb") as file:
             file.write(data)
@@ -98,9 +108,11 @@ def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
                 stat.S_IMODE(existing) if existing is not None else _creation_mode(),
             )
         os.replace(temporary, target)
-    except BaseException:
+    except BaseException as error:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
+        if isinstance(error, OSError):
+            raise _naming(error, path) from None
         raise
     return Path(path)
 
@@ -123,13 +135,13 @@ def written_together(*paths: str | os.PathLike) -> Iterator[list[BinaryIO]]:
     targets = [_target(path) for path in paths]
     opened: list[tuple[BinaryIO, str, Path]] = []
     try:
-        for target in targets:
+        for path, target in zip(paths, targets, strict=True):
             try:
                 descriptor, temporary = tempfile.mkstemp(
                     prefix=f".{target.name[:100]}.", suffix=".tmp", dir=target.parent
                 )
-            except OSError as error:  # name the directory, not the temporary file
-                raise type(error)(error.errno, error.strerror, str(target.parent)) from None
+            except OSError as error:
+                raise _naming(error, path) from None
             opened.append((os.fdopen(descriptor, "wb"), temporary, target))
         yield [file for file, _, _ in opened]
         for file, _, target in opened:

@@ -53,10 +53,7 @@ std::string os_path(nb::handle path) {
 
 void write_bytes(nb::handle path, nb::handle data) {
   if (!PyBytes_Check(data.ptr())) raise(PyExc_TypeError, "write_bytes expects bytes");
-  const std::string target = os_path(path);
-  const std::string_view content(PyBytes_AS_STRING(data.ptr()),
-                                 static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())));
-  without_gil(path, [&] { support::files::write_atomically(target, content); });
+  bindings::files.operation("write_bytes")(path, data);
 }
 
 void write_text(nb::handle path, nb::handle text) {

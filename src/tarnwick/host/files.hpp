@@ -1,5 +1,6 @@
 #pragma once
-// Paths, directories and files, through the runtime's pathlib, os and tempfile.
+// Paths, directories and files, through the runtime's pathlib, os and tempfile, and the host's
+// tarnwick.files.
 #include <nanobind/nanobind.h>
 
 #include <string>
@@ -24,9 +25,10 @@ void make_directories(nb::handle directory);
 bool is_file(nb::handle path);
 // The whole text of the file at `path`, read as UTF-8.
 nb::object read_text(nb::handle path);
-// Writes `data` (bytes) to the file at `path`, replacing it whole or not at all
-// (support/atomic_file.hpp): through a temporary file beside it, flushed to disk before it takes
-// the name. A failed write raises OSError naming `path` and leaves no partial file.
+// Writes `data` (bytes) to the file at `path`, replacing it whole or not at all, through the
+// host's own writer (tarnwick.files.write_bytes): a temporary file beside it, flushed to disk
+// before it takes the name, a link followed, the mode of the file it replaces kept. A failed write
+// raises OSError and leaves no partial file.
 void write_bytes(nb::handle path, nb::handle data);
 // write_bytes of `text` (a Python text) as UTF-8.
 void write_text(nb::handle path, nb::handle text);

@@ -12,6 +12,7 @@ Binding settings{"tarnwick.settings"};
 Binding logger{"tarnwick.logger"};
 Binding shared{"tarnwick.core.shared"};
 Binding interrupts{"tarnwick.interrupts"};
+Binding files{"tarnwick.files"};
 
 Binding brenvik{"brenvik"};
 Binding tesselink{"tesselink"};
@@ -30,10 +31,10 @@ Binding os{"os"};
 
 void bind_all() {
   for (Binding* binding :
-       {&pdk,       &communication, &models,  &database, &callgraph, &schema,
-        &settings,  &logger,        &shared,  &brenvik,  &tesselink, &tesselink_kcell,
-        &ostrand,   &klayout_db,    &yaml,    &natsort,  &orjson,    &inspect,
-        &traceback, &tempfile,      &pathlib, &os,       &interrupts}) {
+       {&pdk,       &communication, &models,  &database, &callgraph,  &schema,
+        &settings,  &logger,        &shared,  &brenvik,  &tesselink,  &tesselink_kcell,
+        &ostrand,   &klayout_db,    &yaml,    &natsort,  &orjson,     &inspect,
+        &traceback, &tempfile,      &pathlib, &os,       &interrupts, &files}) {
     binding->bind();
   }
 }

@@ -16,6 +16,7 @@ extern Binding settings;       // tarnwick.settings
 extern Binding logger;         // tarnwick.logger
 extern Binding shared;         // tarnwick.core.shared
 extern Binding interrupts;     // tarnwick.interrupts
+extern Binding files;          // tarnwick.files
 
 // Libraries.
 extern Binding brenvik;          // the component library

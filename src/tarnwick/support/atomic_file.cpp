@@ -44,19 +44,6 @@ class Descriptor {
   int fd_;
 };
 
-void write_all(int fd, std::string_view data, const std::string& path) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(errno, path);
-    }
-    // A write that stores nothing makes no progress: count it as a full disk.
-    if (written == 0) throw FileError(ENOSPC, path);
-    data.remove_prefix(static_cast<size_t>(written));
-  }
-}
-
 void fsync_checked(int fd, const std::string& path) {
   if (::fsync(fd) != 0) throw FileError(errno, path);
 }
@@ -122,21 +109,6 @@ void commit(const std::string& temporary, const std::string& path, const Content
         throw RefusedContent(*refusal);
       }
     }
-    if (const int error = fd.close_checked()) throw FileError(error, path);
-    rename_checked(temporary, path);
-  } catch (...) {
-    remove_quietly(temporary);
-    throw;
-  }
-}
-
-void write_atomically(const std::string& path, std::string_view data) {
-  const std::string temporary = temporary_name_beside(path);
-  try {
-    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) throw FileError(errno, path);
-    write_all(fd.get(), data, path);
-    fsync_checked(fd.get(), path);
     if (const int error = fd.close_checked()) throw FileError(error, path);
     rename_checked(temporary, path);
   } catch (...) {

@@ -6,6 +6,10 @@
 // the temporary file is removed. Readers of the final name see either the old file or the complete
 // new one, never a part, also after a crash (the content is on disk before the rename). The
 // directory itself is not flushed: after a crash the name may still show the old file.
+//
+// This is the committing half, for files that C++ writers stream out themselves (the glTF writer,
+// the component library's GDS files). Whole files written from the Python side go through the
+// host's one writer, tarnwick.files (host/files.hpp), which also follows links and keeps modes.
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -45,10 +49,6 @@ using ContentCheck = std::function<std::optional<std::string>(std::string_view c
 // content and renames it to `path`. On any failure `temporary` is removed
 // and FileError (naming `path`) or RefusedContent is thrown.
 void commit(const std::string& temporary, const std::string& path, const ContentCheck& check = {});
-
-// Writes `data` to `path` through a temporary file beside it, as described above. Throws
-// FileError naming `path`; nothing but the old file (if any) is left behind on failure.
-void write_atomically(const std::string& path, std::string_view data);
 
 // Removes `path` when it exists; errors are ignored (a clean-up step on an error path).
 void remove_quietly(const std::string& path) noexcept;

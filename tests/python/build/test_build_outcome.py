@@ -136,8 +136,14 @@ def test_error_log_of_an_error_that_is_not_being_handled(host_log):
 def test_a_second_failure_replaces_the_log_file():
     settings.get_log_dir().mkdir(parents=True)
     build._handle_build_error("f", "first message", ValueError("first"))
+    # Replaced through the host's one writer of whole files: a link and the file's mode stay.
+    kept = settings.get_log_dir() / "kept.log"
+    log_file("f").rename(kept)
+    kept.chmod(0o640)
+    log_file("f").symlink_to(kept)
     build._handle_build_error("f", "second message", KeyError("second"))
     text = log_file("f").read_text()
+    assert log_file("f").is_symlink() and kept.stat().st_mode & 0o777 == 0o640
     assert "first" not in text
     assert text.splitlines()[2:4] == ["Error Message: second message", "KeyError: 'second'"]
 
