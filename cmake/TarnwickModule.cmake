@@ -8,11 +8,20 @@ function(tarnwick_add_module name)
   target_link_libraries(${name} PRIVATE tarnwick_host)
   set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN")
   if(TARNWICK_STUBS)
+    # A module's stub-patterns.txt, when it has one, edits its stub (entries left out of it).
+    set(patterns "")
+    set(pattern_file ${CMAKE_CURRENT_SOURCE_DIR}/stub-patterns.txt)
+    if(EXISTS ${pattern_file})
+      set(patterns PATTERN_FILE ${pattern_file})
+    else()
+      set(pattern_file "")
+    endif()
     nanobind_add_stub(${name}_stub
       MODULE ${name}
       OUTPUT ${name}.pyi
       PYTHON_PATH $<TARGET_FILE_DIR:${name}> ${PROJECT_SOURCE_DIR}/python
-      DEPENDS ${name})
+      ${patterns}
+      DEPENDS ${name} ${pattern_file})
   endif()
   if(SKBUILD)
     install(TARGETS ${name} LIBRARY DESTINATION tarnwick/core)

@@ -28,6 +28,11 @@ nb::object optional_text(const std::optional<std::string>& value) {
 NB_MODULE(build, m) {
   m.doc() = "Batch builds of PDK factories by name.";
   tarnwick::host::bind_services();
+  nb::list all;  // the public names (the stub's too)
+  for (const char* name : {"ComponentAsDefaultArgError", "SelfReferenceError", "build_by_names"}) {
+    all.append(name);
+  }
+  m.attr("__all__") = all;
   build::add_error_types(m);
 
   m.def(

@@ -11,6 +11,10 @@ namespace host = tarnwick::host;
 NB_MODULE(freeze, m) {
   m.doc() = "Freezing of one parametrised cell into a fixed netlist map.";
   host::bind_services();
+  // The public names; the lazy bindings below are replaceable hooks, left out of the stub too.
+  nb::list all;
+  for (const char* name : {"freeze", "freeze_recursive"}) all.append(name);
+  m.attr("__all__") = all;
 
   // Lazy bindings: nothing behind them is imported before its first use.
   freeze::add_module_bindings(m);
