@@ -69,21 +69,36 @@ bool assertions_enabled() {
 }
 
 void with_interrupts_held(const std::function<void()>& work) {
-  nb::object held = bindings::interrupts.operation("held")();
-  nb::object exit = held.attr("__exit__");
-  held.attr("__enter__")();
+  // An interrupt that arrived before (during C++ work) is raised by the first Python code that
+  // runs, which is the guard's own: it is kept and raised after `work`, like one held back.
+  std::optional<nb::python_error> before;
+  nb::object exit;
+  for (;;) {
+    try {
+      nb::object held = bindings::interrupts.operation("held")();
+      exit = held.attr("__exit__");
+      held.attr("__enter__")();
+      break;
+    } catch (nb::python_error& error) {
+      if (!error.matches(PyExc_KeyboardInterrupt)) throw;
+      before.emplace(error);
+    }
+  }
   try {
     work();
   } catch (nb::python_error& error) {
     // A held interrupt replaces the error (with the error as its context); otherwise the error
     // goes on as it was.
     exit(nb::borrow(error.type()), nb::borrow(error.value()), error.traceback());
+    if (before) throw *before;
     throw;
   } catch (...) {
     exit(nb::none(), nb::none(), nb::none());
+    if (before) throw *before;
     throw;
   }
   exit(nb::none(), nb::none(), nb::none());
+  if (before) throw *before;
 }
 
 }  // namespace tarnwick::host::runtime

@@ -50,8 +50,9 @@ bool is_mapping(nb::handle value);
 bool assertions_enabled();
 
 // Runs `work` with Ctrl-C held back (tarnwick.interrupts.held) and delivers it afterwards, also
-// when `work` throws. For work that frees library objects in bulk: their weak-reference callbacks
-// and finalisers run Python code, and an interrupt raised inside one would be dropped.
+// when `work` throws; `work` runs also when the interrupt came before the call. For work that
+// frees library objects in bulk (their weak-reference callbacks and finalisers run Python code,
+// and an interrupt raised inside one would be dropped) and for clean-up that must not be skipped.
 void with_interrupts_held(const std::function<void()>& work);
 
 }  // namespace tarnwick::host::runtime

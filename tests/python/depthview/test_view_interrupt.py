@@ -15,23 +15,37 @@ import sys
 import pytest
 from klayout import db
 
-# The run, made to send itself SIGINT from a finaliser of the component the file becomes, that is
-# while the library's layouts are freed (the component route of a file, as for the records).
-_INTERRUPTED_WHILE_FREEING = """
+# The run through the component route (as for the records), made to be interrupted at a moment
+# an outside signal could hardly aim at: "freeing", by SIGINT from a finaliser of the component
+# the file becomes, that is while the library's layouts are freed (where the interrupt used to be
+# dropped); "removing", by an interrupt that comes while the C++ encodes the message and is seen
+# by the first Python code after it, the removal of the temporary GDS file.
+_INTERRUPTED_AT = """
 import os, signal, sys, weakref
 import brenvik
 import tarnwick.core.depthview as depthview
-from tarnwick.cli import main
+from tarnwick.cli import main, view
 
 depthview._read_file_through_component = True
-import_gds = brenvik.import_gds
+if sys.argv.pop(1) == "freeing":
+    import_gds = brenvik.import_gds
 
-def interrupting_import(path):
-    component = import_gds(path)
-    weakref.finalize(component, os.kill, os.getpid(), signal.SIGINT)
-    return component
+    def interrupting_import(path):
+        component = import_gds(path)
+        weakref.finalize(component, os.kill, os.getpid(), signal.SIGINT)
+        return component
 
-brenvik.import_gds = interrupting_import
+    brenvik.import_gds = interrupting_import
+else:
+    progress = view._Progress.__call__
+
+    def interrupting_progress(self, event):
+        if event["stage"] == "encode":
+            signal.signal(signal.SIGALRM, signal.default_int_handler)
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
+        progress(self, event)
+
+    view._Progress.__call__ = interrupting_progress
 sys.exit(main(sys.argv[1:]))
 """
 
@@ -57,7 +71,7 @@ def large_gds(tmp_path_factory):
 
 def _interrupted_run(tmp_path, gds, prefix, when):
     """Runs `tarnwick view` on `gds` (through `prefix`) in a fresh folder, sends SIGINT once the
-    line `when` appears on stderr (None: the run sends it itself), and returns the exit status,
+    line `when` appears on stderr (None: the run interrupts itself), and returns the exit status,
     the failure lines of stderr (the progress lines left out) and every file left behind."""
     work = tmp_path / f"run-{len(list(tmp_path.iterdir()))}"
     (work / "tmp").mkdir(parents=True)
@@ -85,12 +99,12 @@ def _interrupted_run(tmp_path, gds, prefix, when):
 
 @pytest.mark.parametrize(
     "when",
-    [None, "reading the layout", "parsing", "encoding and sending"],
-    ids=["while-freeing", "reading", "parsing", "encoding-and-writing"],
+    ["freeing", "removing", "reading the layout", "parsing", "encoding and sending"],
+    ids=["while-freeing", "removing-the-temporary", "reading", "parsing", "encoding-and-writing"],
 )
 def test_ctrl_c_stops_the_view_with_status_130_and_nothing_written(tmp_path, large_gds, when):
-    if when is None:
-        prefix = [sys.executable, "-c", _INTERRUPTED_WHILE_FREEING]
+    if when in ("freeing", "removing"):
+        prefix, when = [sys.executable, "-c", _INTERRUPTED_AT, when], None
     else:
         prefix = [sys.executable, "-m", "tarnwick.cli"]
     status, failures, left = _interrupted_run(tmp_path, large_gds, prefix, when)

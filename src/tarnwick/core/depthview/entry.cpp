@@ -124,9 +124,16 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
   nb::object component_with_booleans = library::component_with_derived_layers(stack, source);
   nb::dict layers = python::get_layer_properties(stack, views);
 
-  nb::object path = host::files::temporary_file(".gds");
+  // The temporary file is made and removed with Ctrl-C held back, so that an interrupt cannot
+  // fall between its making and the removal that is sure to follow.
+  nb::object path;
+  const auto remove = [&](nb::python_error* original) {
+    if (!path.is_valid()) return;
+    host::runtime::with_interrupts_held([&] { remove_temporary(path, original); });
+  };
   nb::object result;
   try {
+    host::runtime::with_interrupts_held([&] { path = host::files::temporary_file(".gds"); });
     // The temporary file carries geometry only: the scene reads no metadata.
     library::write_gds(component_with_booleans, path, false);
     // The library's layouts are done with: freed now, their pages given back, before the scene's
@@ -141,13 +148,13 @@ nb::object with_layout(nb::handle component, nb::handle layer_views, nb::handle 
     host::klayout::read_layout(layout, path);
     result = use(std::move(layout), std::move(layers), DrawnCells());
   } catch (nb::python_error& error) {
-    remove_temporary(path, &error);
+    remove(&error);
     throw;
   } catch (...) {
-    remove_temporary(path, nullptr);
+    remove(nullptr);
     throw;
   }
-  remove_temporary(path, nullptr);
+  remove(nullptr);
   return result;
 }
 
