@@ -50,7 +50,11 @@ def _parser() -> argparse.ArgumentParser:
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = _parser().parse_args(argv)
+    try:  # building the parser imports every command
+        args = _parser().parse_args(argv)
+    except KeyboardInterrupt:
+        print("tarnwick: interrupted", file=sys.stderr)
+        return INTERRUPTED
     debug = getattr(args, "debug", False)
     prog = f"tarnwick {args.command}"
     try:
