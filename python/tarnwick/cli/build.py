@@ -98,7 +98,7 @@ def run(args: argparse.Namespace) -> int:
 
     stopped: BaseException | None = None
     try:
-        build._build_by_names_reporting(
+        build.build_by_names_reporting(
             *args.names, with_metadata=not args.no_metadata, report=report
         )
     except Exception as error:  # noqa: BLE001 - reported below, with every name's state
