@@ -104,9 +104,9 @@ def test_gds_file_exclusions_z_scale_and_no_simplification(tmp_path, capsys):
 
 def test_unknown_cell_and_missing_file(tmp_path, capsys):
     code, _, err = run(capsys, "no_such_cell")
-    assert code == 2 and "no cell 'no_such_cell'" in err
+    assert code == 1 and "no cell 'no_such_cell'" in err
     code, _, err = run(capsys, str(tmp_path / "missing.gds"))
-    assert code == 2 and "no such GDS file" in err
+    assert code == 1 and "no such GDS file" in err
     assert communication.messages() == []
 
 
