@@ -74,6 +74,8 @@ def _view_command(args: argparse.Namespace) -> list[str]:
         command += ["--exclude", *args.exclude]
     if args.cell is not None:
         command += ["--cell", args.cell]
+    if getattr(args, "debug", False):  # each scene's failure shows its traceback too
+        command.append("--debug")
     return command + technology_arguments(args)
 
 

@@ -144,4 +144,6 @@ def test_cell_of_a_file_and_its_errors(tmp_path, capsys):
     from tarnwick.cli.watch import _view_command
 
     args = _parser().parse_args(["watch", str(path), "--cell", "c4_1"])
-    assert "--cell c4_1" in " ".join(_view_command(args))
+    assert "--cell c4_1" in " ".join(_view_command(args)) and "--debug" not in _view_command(args)
+    args = _parser().parse_args(["--debug", "watch", str(path)])
+    assert "--debug" in _view_command(args)
