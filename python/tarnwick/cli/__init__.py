@@ -14,9 +14,10 @@ from __future__ import annotations
 
 import argparse
 import importlib
+import logging
 import sys
 
-from tarnwick.cli.failures import EXIT_STATUSES, INTERRUPTED, report
+from tarnwick.cli.failures import EXIT_STATUSES, INTERRUPTED, ShownLogLines, report
 
 __all__ = ["COMMANDS", "main"]
 
@@ -55,6 +56,9 @@ def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     debug = getattr(args, "debug", False)
     prog = f"tarnwick {args.command}"
+    # Warnings logged without a handler of their own (names from a layout among them) reach the
+    # terminal escaped, as everything else the command prints.
+    last_resort, logging.lastResort = logging.lastResort, ShownLogLines()
     try:
         return int(args.run(args) or 0)
     except KeyboardInterrupt:
@@ -62,6 +66,8 @@ def main(argv: list[str] | None = None) -> int:
         return INTERRUPTED
     except Exception as error:  # noqa: BLE001 - every failure ends as one line and a status
         return report(prog, error, debug)
+    finally:
+        logging.lastResort = last_resort
 
 
 if __name__ == "__main__":

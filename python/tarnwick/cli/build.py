@@ -7,7 +7,7 @@ import logging
 import os
 import sys
 
-from tarnwick.cli.failures import OK, Failed, failure_text, shown
+from tarnwick.cli.failures import OK, Failed, failure_text, shown, shown_lines
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -32,8 +32,7 @@ class _Progress(logging.Handler):
 
     def emit(self, record: logging.LogRecord) -> None:
         prefix = "" if record.levelno == logging.INFO else f"{record.levelname.lower()}: "
-        text = "\n".join(shown(line) for line in record.getMessage().split("\n"))
-        print(f"  {prefix}{text}", file=sys.stderr, flush=True)
+        print(f"  {prefix}{shown_lines(record.getMessage())}", file=sys.stderr, flush=True)
 
 
 def _outcome_lines(

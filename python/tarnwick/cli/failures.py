@@ -13,6 +13,7 @@ status; every text from the user or a file passes through `shown` before it reac
 from __future__ import annotations
 
 import errno
+import logging
 import sqlite3
 import sys
 import traceback
@@ -25,11 +26,13 @@ __all__ = [
     "OK",
     "USAGE",
     "Failed",
+    "ShownLogLines",
     "UsageError",
     "describe",
     "failure_text",
     "report",
     "shown",
+    "shown_lines",
     "text_of",
 ]
 
@@ -101,6 +104,25 @@ _OS_HINTS = {
     errno.EEXIST: "a file is in the way where a directory is needed: move it aside",
     errno.ENOENT: "check the path",
 }
+
+
+def shown_lines(text: object) -> str:
+    """`shown` for each line of a text of several lines (the line feeds kept)."""
+    return "\n".join(shown(line) for line in str(text).split("\n"))
+
+
+class ShownLogLines(logging.Handler):
+    """Log records on stderr as Python shows them when no handler is set (the message alone), with
+    control characters escaped: the commands' stand-in for `logging.lastResort`."""
+
+    def __init__(self) -> None:
+        super().__init__(logging.WARNING)
+
+    def emit(self, record: logging.LogRecord) -> None:
+        try:
+            print(shown_lines(self.format(record)), file=sys.stderr, flush=True)
+        except Exception:  # noqa: BLE001 - as every logging handler: never fail the caller
+            self.handleError(record)
 
 
 def _one_line(text: object) -> str:

@@ -103,9 +103,9 @@ def notice(final: dict, technology: Technology | None) -> list[str]:
 
 def print_notice(prog: str, lines: list[str]) -> None:
     if lines:
-        print(f"{prog}: {lines[0]}", file=sys.stderr)
+        print(f"{prog}: {shown(lines[0])}", file=sys.stderr)
         for line in lines[1:]:
-            print(line, file=sys.stderr)
+            print(shown(line), file=sys.stderr)
         sys.stderr.flush()
 
 
