@@ -15,7 +15,7 @@ import sys
 import threading
 
 from tarnwick.cli.arguments import finite
-from tarnwick.cli.failures import Failed, UsageError
+from tarnwick.cli.failures import Failed, UsageError, shown_lines
 
 
 def _megabytes(text: str) -> int:
@@ -101,7 +101,7 @@ def run(args: argparse.Namespace) -> int:
             allow_remote=args.allow_remote,
             max_message_bytes=args.max_message_bytes,
             on_ready=ready,
-            log=lambda text: print(f"  {text}", file=sys.stderr, flush=True),
+            log=lambda text: print(f"  {shown_lines(text)}", file=sys.stderr, flush=True),
         )
     except LiveServerError as error:
         raise Failed(str(error)) from error
