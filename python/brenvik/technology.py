@@ -12,6 +12,7 @@ from tesselink.layer import LayerEnum
 from tesselink.layout import KCLayout
 
 from brenvik.component import layer_index, layer_tuple
+from brenvik.gds_stream import through_gds
 from brenvik.hierarchy import cells_below
 from brenvik.limits import limit_from_environment
 
@@ -313,12 +314,7 @@ def _as_in_a_gds_file(layout: kdb.Layout, cell: kdb.Cell, layers: list[int]) -> 
         spec = (info.layer, info.datatype)
         specs.append(spec)
         copy.shapes(scratch.layer(*spec)).insert(cell.shapes(index))
-    options = kdb.SaveLayoutOptions()
-    options.format = "GDS2"
-    options.write_context_info = False
-    options.gds2_write_timestamps = False
-    back = kdb.Layout()
-    back.read_bytes(scratch.write_bytes(options), kdb.LoadLayoutOptions())
+    back = through_gds(scratch)
     top = back.top_cell()
     for index, spec in zip(layers, specs, strict=True):
         shapes = cell.shapes(index)

@@ -107,15 +107,9 @@ def _as_gds_holds_it(layout: Any) -> Any:
     cannot (arrays in any lattice form, repeated shapes, polygons of any size, layer names) takes
     the one form GDS gives it, so that a scene of any format is the scene of the same layout
     saved as GDS."""
-    import klayout.db as kdb
+    from brenvik.gds_stream import through_gds
 
-    options = kdb.SaveLayoutOptions()
-    options.format = "GDS2"
-    options.write_context_info = False
-    options.gds2_write_timestamps = False
-    again = kdb.Layout()
-    again.read_bytes(layout.write_bytes(options), kdb.LoadLayoutOptions())
-    return again
+    return through_gds(layout)
 
 
 def _cell_name(cell: Any) -> str | None:

@@ -114,9 +114,13 @@ def show(
     z_scale: float = 1.0,
     curve_tolerance: float | None = 0.01,
     exclude_layers: list[str] | None = None,
+    technology: Any = None,
+    cell: str | None = None,
 ) -> SceneView | LiveView | None:
     """Show `component` (a component, or the path of a GDS or OASIS file) in 3D, grouped `by`
-    "layer" or "cell", with the scene options of ``to_3D_viewer``.
+    "layer" or "cell", with the scene options of ``to_3D_viewer``. `technology` (a bundled name,
+    a technology file, a ``Technology`` or a (LayerStack, LayerViews) pair) replaces the layer
+    stack and views; `cell` draws one cell of a layout file and the hierarchy below it.
 
     In a notebook (IPython) the view is displayed under the cell at once and nothing is
     returned; elsewhere the view object is returned (its ``page`` is the complete HTML page).
@@ -138,6 +142,10 @@ def show(
         problem = server_problem()
         if problem:
             raise RuntimeError(problem)
+    if technology is not None:
+        from tarnwick.technology import scene_layers
+
+        layer_stack, layer_views = scene_layers(technology, component)
     content = depthview.scene_content(
         component,
         output,
@@ -146,6 +154,7 @@ def show(
         z_scale=z_scale,
         curve_tolerance=curve_tolerance,
         exclude_layers=exclude_layers,
+        **({} if cell is None else {"cell": cell}),
     )
     if live:
         view: SceneView | LiveView = _send_live(name, content)

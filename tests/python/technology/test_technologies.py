@@ -145,3 +145,25 @@ def test_lyp_over_the_active_pdk_keeps_its_derived_layers(tmp_path, view):
     before, after = layer_parts(plain), layer_parts(renamed)
     assert after.pop("core (1, 0)") == {**before.pop("WG (1, 0)"), "color": "#00ff00"}
     assert after == before and "SHALLOW (3, 0)" in after  # the derived layer is still computed
+
+
+def test_gltf_export_and_show_take_the_technology_and_the_cell(tmp_path, capsys):
+    import json
+    import struct
+
+    from tarnwick import show
+
+    gds = write_layout(tmp_path / "cell.gds", [(1, 0)], child_layers=[(68, 20)], child_copies=2)
+    glb = tmp_path / "child.glb"
+    assert main(["view", gds, "--tech", "sky130", "--cell", "child", "--by", "cell", "-o", str(glb)]) == 0
+    capsys.readouterr()
+    data = glb.read_bytes()
+    (length,) = struct.unpack_from("<I", data, 12)
+    document = json.loads(data[20 : 20 + length])
+    assert [material["name"] for material in document["materials"]] == ["met1 (68, 20)"]
+    names = {node.get("name") for node in document["nodes"]}
+    assert "child" in names and "top" not in names  # the cell asked for is the one top
+
+    page = show(gds, technology="sky130", cell="child").page
+    assert "met1 (68, 20)" in page
+    assert "met1 (68, 20)" not in show(gds).page  # the demo stack knows no 68/20

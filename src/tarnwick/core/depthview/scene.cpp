@@ -91,6 +91,7 @@ auto build_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& 
   const double units_per_micrometre = 1.0 / reader->dbu();
   read::ParseOptions parse_options;
   parse_options.layers = options.layers;
+  parse_options.simplify_aside = true;  // the extraction is dropped on failure
   transform::PolygonExtractor extractor(units_per_micrometre, options.curve_tolerance);
   read::Extraction extraction;
   const model::CellGraph graph =

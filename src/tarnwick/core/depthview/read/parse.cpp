@@ -1,6 +1,10 @@
 #include "tarnwick/core/depthview/read/parse.hpp"
 
+#include <exception>
+#include <optional>
 #include <span>
+
+#include "tarnwick/core/depthview/transform/extract_aside.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -9,8 +13,13 @@ namespace {
 class Walk {
  public:
   Walk(LayoutReader& reader, const ParseOptions& options, transform::PolygonExtractor& extractor,
-       Extraction& extraction)
-      : reader_(reader), options_(options), extractor_(extractor), extraction_(extraction) {}
+       Extraction& extraction, transform::ExtractionAside* aside)
+      : reader_(reader),
+        options_(options),
+        extractor_(extractor),
+        extraction_(extraction),
+        aside_(aside),
+        next_index_(extraction.pool.end_index()) {}
 
   void from(std::int64_t top) {
     graph_.tops.push_back(top);
@@ -67,9 +76,13 @@ class Walk {
         refs.push_back(known[position]);
         continue;
       }
-      extractor_.extract(hull, kept_);
-      extraction_.pool.add(kept_);
-      const std::int64_t index = extraction_.pool.end_index() - 1;
+      if (aside_ != nullptr) {
+        aside_->add(hull);
+      } else {
+        extractor_.extract(hull, kept_);
+        extraction_.pool.add(kept_);
+      }
+      const std::int64_t index = next_index_++;
       if (known.size() <= position) known.resize(position + 1, -1);
       known[position] = index;
       extraction_.keys.push_back({cell, layer, static_cast<std::int64_t>(position)});
@@ -82,6 +95,8 @@ class Walk {
   const ParseOptions& options_;
   transform::PolygonExtractor& extractor_;
   Extraction& extraction_;
+  transform::ExtractionAside* aside_;  // null: extracted here
+  std::int64_t next_index_;            // the pool index of the next new polygon
   model::CellGraph graph_;
   ShapeBatch batch_;
   std::vector<std::int64_t> kept_;
@@ -92,8 +107,21 @@ class Walk {
 model::CellGraph parse(LayoutReader& reader, std::span<const std::int64_t> tops,
                        const ParseOptions& options, transform::PolygonExtractor& extractor,
                        Extraction& extraction) {
-  Walk walk(reader, options, extractor, extraction);
-  for (const std::int64_t top : tops) walk.from(top);
+  std::optional<transform::ExtractionAside> aside;
+  if (options.simplify_aside && extractor.tolerance()) {
+    aside.emplace(extractor.units_per_micrometre(), extractor.tolerance(), extraction.pool);
+  }
+  Walk walk(reader, options, extractor, extraction, aside ? &*aside : nullptr);
+  try {
+    for (const std::int64_t top : tops) walk.from(top);
+  } catch (...) {
+    // A failed extraction of an earlier polygon comes first, as it would without the worker.
+    if (aside) {
+      if (std::exception_ptr earlier = aside->stop()) std::rethrow_exception(earlier);
+    }
+    throw;
+  }
+  if (aside) aside->finish();
   return walk.take();
 }
 

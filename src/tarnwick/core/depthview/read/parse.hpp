@@ -52,6 +52,11 @@ struct Extraction {
 struct ParseOptions {
   std::vector<std::int64_t> layers;  // the layer indices whose shapes are read, in order
   const std::unordered_set<std::int64_t>* known_cells = nullptr;  // null: every cell is known
+  // Simplify on a second thread while the hierarchy is read (when the extractor simplifies at
+  // all): the same pool, in the same order, and the same first error. For a parse whose
+  // extraction is dropped on failure: after an error the pool may lack polygons that `known`
+  // and `keys` name.
+  bool simplify_aside = false;
 };
 
 // Walks the hierarchy below `tops` depth first: a cell's own polygons (layer by layer, shape by

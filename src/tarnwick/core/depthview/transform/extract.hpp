@@ -24,6 +24,7 @@ class PolygonExtractor {
   void extract_micrometres(std::span<const double> hull, Ring& out);
 
   double units_per_micrometre() const { return units_per_micrometre_; }
+  const std::optional<double>& tolerance() const { return tolerance_; }
   Simplifier& simplifier() { return simplifier_; }
 
  private:
