@@ -91,21 +91,6 @@ def shown(text: object) -> str:
     )
 
 
-_OS_HINTS = {
-    errno.ENOSPC: "free some disk space and try again",
-    errno.EDQUOT: "free some disk space and try again",
-    errno.EFBIG: "the file is larger than this system allows; free space or raise the limit",
-    errno.EACCES: "check the permissions there, or choose a place you may write to",
-    errno.EPERM: "check the permissions there, or choose a place you may write to",
-    errno.EROFS: "that file system is read-only: choose another place",
-    errno.ENAMETOOLONG: "use a shorter name",
-    errno.EISDIR: "a directory is in the way: name a file instead",
-    errno.ENOTDIR: "a file is in the way where a directory is needed: move it aside",
-    errno.EEXIST: "a file is in the way where a directory is needed: move it aside",
-    errno.ENOENT: "check the path",
-}
-
-
 def shown_lines(text: object) -> str:
     """`shown` for each line of a text of several lines (the line feeds kept)."""
     return "\n".join(shown(line) for line in str(text).split("\n"))
@@ -123,6 +108,21 @@ class ShownLogLines(logging.Handler):
             print(shown_lines(self.format(record)), file=sys.stderr, flush=True)
         except Exception:  # noqa: BLE001 - as every logging handler: never fail the caller
             self.handleError(record)
+
+
+_OS_HINTS = {
+    errno.ENOSPC: "free some disk space and try again",
+    errno.EDQUOT: "free some disk space and try again",
+    errno.EFBIG: "the file is larger than this system allows; free space or raise the limit",
+    errno.EACCES: "check the permissions there, or choose a place you may write to",
+    errno.EPERM: "check the permissions there, or choose a place you may write to",
+    errno.EROFS: "that file system is read-only: choose another place",
+    errno.ENAMETOOLONG: "use a shorter name",
+    errno.EISDIR: "a directory is in the way: name a file instead",
+    errno.ENOTDIR: "a file is in the way where a directory is needed: move it aside",
+    errno.EEXIST: "a file is in the way where a directory is needed: move it aside",
+    errno.ENOENT: "check the path",
+}
 
 
 def _one_line(text: object) -> str:
