@@ -76,17 +76,24 @@ def _escape(char: str) -> str:
     return f"\\u{code:04x}"
 
 
+#: Marks that reorder the text around them on screen (a name could pose as another).
+_BIDI_CONTROLS = frozenset(
+    "\u200e\u200f\u061c\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069"
+)
+
+
 def shown(text: object) -> str:
     """`text` as it may be printed to a terminal: control characters (escape sequences, carriage
-    returns, line feeds, ...) and lone surrogates (names without a UTF-8 form) written as escapes
-    such as \\x1b, never raw."""
+    returns, line feeds, ...), bidirectional controls and lone surrogates (names without a UTF-8
+    form) written as escapes such as \\x1b, never raw."""
     text = str(text)
     if text.isprintable():
         return text
     return "".join(
-        char
-        if char == " " or unicodedata.category(char) not in ("Cc", "Cs", "Zl", "Zp")
-        else _escape(char)
+        _escape(char)
+        if char in _BIDI_CONTROLS
+        or (char != " " and unicodedata.category(char) in ("Cc", "Cs", "Zl", "Zp"))
+        else char
         for char in text
     )
 
