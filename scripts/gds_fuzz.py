@@ -5,8 +5,9 @@ references, arrays, paths, texts, a deeper chain), damages it in one seeded way 
 truncation, broken record lengths or types, dropped or repeated records, absurd array counts,
 coordinates or units, very deep hierarchies) and runs ``tarnwick view`` on it in a child process
 with a timeout, its own temporary directory and a memory limit. A case passes when the child
-exits by itself with status 0 or 1 in time, shows no traceback, and leaves no temporary file
-behind (nor a message file after a failure).
+exits by itself with status 0 or 1 in time, shows no traceback and reports no bug (the one line
+of an unexpected error), and leaves no temporary file behind (nor a message file after a
+failure).
 
 The same seed always gives the same file, so a failing case is reproduced by its seed alone:
 
@@ -432,6 +433,8 @@ def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
             verdict = f"signal {signal.Signals(-status).name}"
         elif "Traceback" in err or "Fatal Python error" in err:
             verdict = "traceback"
+        elif _BUG_LINE in err:
+            verdict = "bug"
         elif status not in (0, 1):
             verdict = f"status {status}"
         elif left:
@@ -447,6 +450,10 @@ def run_case(seed: int, timeout: float, keep: Path | None = None) -> Outcome:
         if verdict.startswith("signal") or verdict == "traceback":
             last = _traceback_summary(err) or last
         return Outcome(seed, source, mutation, len(data), verdict, status, seconds, last[:300])
+
+
+#: What the command line says of an error it did not expect (see tarnwick.cli.failures.report).
+_BUG_LINE = ": internal error (a bug in tarnwick"
 
 
 def _traceback_summary(err: str) -> str:

@@ -3,33 +3,36 @@
 Each sub-command lives in its own module of this package with two functions:
 ``add_parser(subparsers)`` declares its arguments and ``run(args) -> int`` carries it out.
 
-`main` turns every failure into one line on standard error and an exit status: 2 for a command
-line that cannot be used (reported by argparse), 1 for an expected failure (a file, the factory
-database, an unreadable layout, a refused value, see `failures`), 1 for a bug too, whose line
-says so and is followed by the traceback. ``--debug`` shows the traceback of every failure.
+`main` turns every failure into one line on standard error and an exit status through
+`failures.report`, the same in every command (the table is `failures.EXIT_STATUSES`): 1 when the
+work failed, 2 for a command line that cannot be used (argparse's own errors and `UsageError`),
+130 when interrupted. A bug gets one line too, saying so and how to see its traceback:
+``--debug`` shows the traceback of every failure.
 """
 
 from __future__ import annotations
 
 import argparse
 import importlib
+import logging
 import sys
-import traceback
 
-from tarnwick.cli.failures import describe
+from tarnwick.cli.failures import EXIT_STATUSES, INTERRUPTED, ShownLogLines, report
 
 __all__ = ["COMMANDS", "main"]
 
 COMMANDS = ("view", "build", "freeze", "pdk", "status", "serve", "watch", "tech")
 
-#: Exit status of a failed command, and of an interrupted one (as a shell reports SIGINT).
-FAILED, INTERRUPTED = 1, 130
-
 _DEBUG_HELP = "show the traceback of a failure"
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="tarnwick", description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(
+        prog="tarnwick",
+        description=__doc__.splitlines()[0],
+        epilog=EXIT_STATUSES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     # Accepted before and after the command's name; SUPPRESS keeps a sub-parser's default from
     # overwriting a --debug given before it.
     parser.add_argument("--debug", action="store_true", default=argparse.SUPPRESS, help=_DEBUG_HELP)
@@ -57,26 +60,18 @@ def main(argv: list[str] | None = None) -> int:
         return INTERRUPTED
     debug = getattr(args, "debug", False)
     prog = f"tarnwick {args.command}"
+    # Warnings logged without a handler of their own (names from a layout among them) reach the
+    # terminal escaped, as everything else the command prints.
+    last_resort, logging.lastResort = logging.lastResort, ShownLogLines()
     try:
         return int(args.run(args) or 0)
     except KeyboardInterrupt:
         print(f"{prog}: interrupted", file=sys.stderr)
         return INTERRUPTED
     except Exception as error:  # noqa: BLE001 - every failure ends as one line and a status
-        line = describe(error)
-        if debug:
-            traceback.print_exc()
-        if line is not None:
-            print(f"{prog}: error: {line}", file=sys.stderr)
-            return FAILED
-        print(
-            f"{prog}: internal error (a bug in tarnwick, please report it with the traceback "
-            f"below): {type(error).__name__}: {' '.join(str(error).split())}",
-            file=sys.stderr,
-        )
-        if not debug:
-            traceback.print_exc()
-        return FAILED
+        return report(prog, error, debug)
+    finally:
+        logging.lastResort = last_resort
 
 
 if __name__ == "__main__":

@@ -1,9 +1,13 @@
-"""Argument types and the scene options shared by the commands that make a 3D scene."""
+"""Argument types, and the options and targets shared by the commands that make a 3D scene."""
 
 from __future__ import annotations
 
 import argparse
 import math
+import os
+
+#: Suffixes that make a target a layout file even before it exists.
+LAYOUT_SUFFIXES = (".gds", ".gds2", ".gdsii", ".oas")
 
 
 def finite(text: str) -> float:
@@ -53,3 +57,22 @@ def add_scene_options(parser: argparse.ArgumentParser) -> None:
         metavar="PATTERN",
         help="leave out layers whose name matches a shell pattern (case-insensitive)",
     )
+
+
+def add_cell_option(parser: argparse.ArgumentParser) -> None:
+    """--cell, for the commands whose target may be a layout file."""
+    parser.add_argument(
+        "--cell",
+        default=None,
+        metavar="NAME",
+        help="of a layout file, draw only this cell and the hierarchy below it "
+        "(default: every top cell)",
+    )
+
+
+def is_layout_path(target: str) -> bool:
+    """Whether a command's target names a layout file (by its suffix, or as an existing file)
+    rather than a cell of the active PDK."""
+    # os.path.isfile, unlike Path.is_file, answers False for names the system cannot even look
+    # up (too long, embedded NUL) instead of raising.
+    return target.lower().endswith(LAYOUT_SUFFIXES) or os.path.isfile(target)

@@ -4,10 +4,10 @@ from __future__ import annotations
 
 import argparse
 import logging
+import os
 import sys
 
-#: Exit status when a build failed, and when the batch itself was stopped by an error.
-FAILED, STOPPED = 1, 2
+from tarnwick.cli.failures import OK, Failed, failure_text, shown, shown_lines
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -32,56 +32,57 @@ class _Progress(logging.Handler):
 
     def emit(self, record: logging.LogRecord) -> None:
         prefix = "" if record.levelno == logging.INFO else f"{record.levelname.lower()}: "
-        print(f"  {prefix}{record.getMessage()}", file=sys.stderr, flush=True)
+        print(f"  {prefix}{shown_lines(record.getMessage())}", file=sys.stderr, flush=True)
 
 
 def _outcome_lines(
     names: list[str], outcomes: dict[str, tuple[bool, object]]
-) -> tuple[list[str], bool]:
+) -> tuple[list[str], list[str]]:
     """One entry per name, from what this batch's own builds reported (`outcomes`: name -> failed,
     error record or None): success, the error record's message and the error log's path, or not
-    built when the batch stopped before it. The database is not asked: another batch running
-    on the same build directory may have written the same rows meanwhile."""
+    built when the batch stopped before it; and the names not built. The database is not asked:
+    another batch running on the same build directory may have written the same rows meanwhile."""
     from tarnwick import settings
 
     lines: list[str] = []
-    all_built = True
+    not_built: list[str] = []
     for name in names:
         if name not in outcomes:
-            all_built = False
-            lines.append(f"{name}: not built")
+            not_built.append(name)
+            lines.append(f"{shown(name)}: not built")
             continue
         failed, record = outcomes[name]
         if not failed:
-            lines.append(f"{name}: success")
+            lines.append(f"{shown(name)}: success")
             continue
-        all_built = False
+        not_built.append(name)
         log_file = settings.get_log_dir() / f"{name}.log"
-        log_text = str(log_file) if log_file.is_file() else f"{log_file} (not written)"
+        # os.path.isfile answers False for a name too long for the file system, where
+        # Path.is_file raises: that name's log was not written, and the other names still count.
+        written = os.path.isfile(log_file)
+        log_text = shown(log_file) + ("" if written else " (not written)")
         message = record.message if record is not None else "failed (no factory record)"
-        lines.append(f"{name}: error: {message}")
+        lines.append(f"{shown(name)}: error: {shown(message)}")
         lines.append(f"  log: {log_text}")
-    return lines, all_built
+    return lines, not_built
 
 
 def run(args: argparse.Namespace) -> int:
     from natsort import natsorted
 
-    from tarnwick import settings
     from tarnwick.core import build, database
     from tarnwick.core.pdk import get_pdk
     from tarnwick.logger import LOGGER_NAME
 
     # As the host application does: the factory table knows the PDK's cells (and so the source
-    # files of its schematics), and the error logs have a directory to go to.
+    # files of its schematics). The error logs' directory is made by the build itself.
     database.sync_from_kcl()
-    settings.get_log_dir().mkdir(parents=True, exist_ok=True)
 
     names = natsorted(dict.fromkeys(args.names))
     variant = "without" if args.no_metadata else "with"
     print(
         f"building {len(names)} cell(s) of PDK {get_pdk().name} ({variant} metadata): "
-        + ", ".join(names),
+        + shown(", ".join(names)),
         file=sys.stderr,
         flush=True,
     )
@@ -98,7 +99,7 @@ def run(args: argparse.Namespace) -> int:
 
     stopped: BaseException | None = None
     try:
-        build._build_by_names_reporting(
+        build.build_by_names_reporting(
             *args.names, with_metadata=not args.no_metadata, report=report
         )
     except Exception as error:  # noqa: BLE001 - reported below, with every name's state
@@ -107,9 +108,10 @@ def run(args: argparse.Namespace) -> int:
         logger.removeHandler(handler)
         logger.setLevel(level)
 
-    lines, all_built = _outcome_lines(names, outcomes)
-    print("\n".join(lines))
+    lines, not_built = _outcome_lines(names, outcomes)
+    print("\n".join(lines), flush=True)
     if stopped is not None:
-        print(f"build stopped: {type(stopped).__name__}: {stopped}", file=sys.stderr)
-        return STOPPED
-    return 0 if all_built else FAILED
+        raise Failed(f"the batch stopped: {failure_text(stopped)}") from stopped
+    if not_built:
+        raise Failed(f"{len(not_built)} of {len(names)} cell(s) not built: {', '.join(not_built)}")
+    return OK

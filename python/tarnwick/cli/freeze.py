@@ -6,20 +6,15 @@ import argparse
 import inspect
 import numbers
 import sys
-import traceback
 from collections.abc import Mapping, Sequence
 from collections.abc import Set as AbstractSet
 from typing import Any
 
-PROG = "tarnwick freeze"
-
-#: Exit status of a failed freeze (unknown cell, YAML cell, no instances, failing cell) and of
-#: a command line that cannot be used (malformed or unknown parameters).
-FAILED, USAGE = 1, 2
+from tarnwick.cli.failures import Failed, UsageError, failure_text, text_of
 
 
-class BadParameter(ValueError):
-    """A ``key=value`` argument that cannot be passed to the cell."""
+class BadParameter(UsageError, ValueError):
+    """A ``key=value`` argument that cannot be passed to the cell (a usage error)."""
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -113,34 +108,23 @@ def _plain_key(key: Any) -> Any:
     return key if key is None or isinstance(key, bool | int | float | str) else str(key)
 
 
-def _fail(message: str, status: int, debug: bool = False) -> int:
-    if debug:  # --debug: the traceback of the error being handled, then the one line
-        traceback.print_exc()
-    print(f"{PROG}: error: {' '.join(message.split())}", file=sys.stderr)
-    return status
-
-
 def run(args: argparse.Namespace) -> int:
     import yaml
 
-    try:
-        parameters = parse_parameters(args.parameters)
-    except BadParameter as error:
-        return _fail(str(error), USAGE)
+    parameters = parse_parameters(args.parameters)
 
     from tarnwick.core import freeze
 
     operation = freeze.freeze_recursive if args.recursive else freeze.freeze
-    debug = getattr(args, "debug", False)
     try:
         check_parameters(args.name, parameters)
         result = operation(args.name, **parameters)
-    except BadParameter as error:
-        return _fail(str(error), USAGE, debug)
-    except (FileNotFoundError, RuntimeError) as error:
-        return _fail(str(error), FAILED, debug)
-    except Exception as error:  # noqa: BLE001 - a failing cell or library: one line, no trace
-        return _fail(f"{type(error).__name__}: {error}", FAILED, debug)
+    except UsageError:
+        raise
+    except (FileNotFoundError, RuntimeError) as error:  # unknown, YAML or empty cell
+        raise Failed(text_of(error)) from error
+    except Exception as error:
+        raise Failed(failure_text(error)) from error
 
     sys.stdout.write(
         yaml.safe_dump(plain(result), sort_keys=False, allow_unicode=True, default_flow_style=False)

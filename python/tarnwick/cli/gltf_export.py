@@ -4,16 +4,18 @@ viewer message and its page."""
 from __future__ import annotations
 
 import argparse
-import sys
 import time
 from pathlib import Path
+
+from tarnwick.cli.failures import UsageError, shown
+from tarnwick.cli.progress import STAGES, StageProgress
 
 _SUFFIXES = {".glb": "glb", ".gltf": "gltf"}
 
 
-def export_format(args: argparse.Namespace) -> str | None:
-    """The format asked for ("json", "glb" or "gltf"), or None after printing why the options do
-    not fit together."""
+def export_format(args: argparse.Namespace) -> str:
+    """The format asked for ("json", "glb" or "gltf"); `UsageError` when the options do not fit
+    together."""
     suffix = args.output.suffix.lower() if args.output else ""
     chosen = args.format or _SUFFIXES.get(suffix, "json")
     problem = None
@@ -24,15 +26,13 @@ def export_format(args: argparse.Namespace) -> str | None:
     elif chosen == "json" and args.no_instancing:
         problem = "--no-instancing is for glTF files (--format glb or gltf)"
     if problem:
-        print(f"tarnwick view: {problem}", file=sys.stderr)
-        return None
+        raise UsageError(problem)
     return chosen
 
 
 def run_export(
     args, component, name: str, source: str, output, file_format: str, seconds, technology
 ) -> int:
-    from tarnwick.cli.view import _STAGES, _Progress
     from tarnwick.core import depthview
     from tarnwick.files import check_writable
     from tarnwick.sizes import format_size
@@ -41,16 +41,16 @@ def run_export(
     path: Path = args.output or Path("out") / f"{name}.{file_format}"
     check_writable(path)  # a bad place fails now, not after the conversion
     print(
-        f"tarnwick view: {source} as glTF ({file_format}), by {args.by}, z-scale "
+        f"tarnwick view: {shown(source)} as glTF ({file_format}), by {args.by}, z-scale "
         f"{args.z_scale:g}, curve tolerance "
         f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
-        + (f", excluding {' '.join(args.exclude)}" if args.exclude else "")
-        + (f", technology {technology.name}" if technology is not None else "")
+        + (f", excluding {shown(' '.join(args.exclude))}" if args.exclude else "")
+        + (f", technology {shown(technology.name)}" if technology is not None else "")
         + (", one node per placement" if args.no_instancing else ""),
         flush=True,
     )
 
-    class Progress(_Progress):
+    class Progress(StageProgress):
         def __call__(self, event: dict) -> None:
             if event["stage"] == "encode":
                 event = {**event, "stage": "making and writing the glTF file"}
@@ -77,7 +77,7 @@ def run_export(
     seconds.update(progress.final.get("seconds", {}))
     total = time.perf_counter() - begin
     print("  stage        seconds")
-    for stage in ("component", *_STAGES):
+    for stage in ("component", *STAGES):
         if stage in seconds:
             print(f"  {stage:<10} {seconds[stage]:9.3f}")
     print(f"  {'total':<10} {seconds.get('component', 0.0) + total:9.3f}")
@@ -86,5 +86,5 @@ def run_export(
         f"  polygons: {counts.get('polygons', 0):,} distinct; meshes: {written['meshes']:,}; "
         f"placements: {written['placements']:,}; triangles drawn: {written['triangles']:,}"
     )
-    print(f"wrote {path} ({format_size(written['bytes'])})")
+    print(f"wrote {shown(path)} ({format_size(written['bytes'])})")
     return 0

@@ -3,7 +3,7 @@ is running before the work starts, and whether the scene reached it afterwards."
 
 from __future__ import annotations
 
-import sys
+from tarnwick.cli.failures import Failed
 
 
 def server_problem() -> str | None:
@@ -20,13 +20,11 @@ def server_problem() -> str | None:
     return None
 
 
-def report_delivery(delivery) -> int:
-    """Print how the scene fared with the live viewer; the command's exit status."""
+def report_delivery(delivery) -> None:
+    """Print where the scene went in the live viewer; `Failed` when it did not reach it."""
     if delivery is None or not delivery.delivered:
         problem = delivery.problem if delivery is not None else "see the warning above"
-        print(f"tarnwick view: the scene did not reach the live viewer: {problem}", file=sys.stderr)
-        return 1
+        raise Failed(f"the scene did not reach the live viewer: {problem}")
     pages = f"{delivery.pages} page" + ("" if delivery.pages == 1 else "s")
     hint = "" if delivery.pages else " (none open: it shows when a page opens)"
     print(f"sent to the live viewer at {delivery.url}: {pages}{hint}", flush=True)
-    return 0

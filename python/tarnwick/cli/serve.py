@@ -15,6 +15,7 @@ import sys
 import threading
 
 from tarnwick.cli.arguments import finite
+from tarnwick.cli.failures import Failed, UsageError, shown_lines
 
 
 def _megabytes(text: str) -> int:
@@ -77,13 +78,11 @@ def run(args: argparse.Namespace) -> int:
     from tarnwick.viewer_page import ViewerNotBuiltError, page_html
 
     if not 0 <= args.port <= 65535:
-        print(f"tarnwick serve: not a port number: {args.port}", file=sys.stderr)
-        return 2
+        raise UsageError(f"not a port number: {args.port}")
     try:
         page = page_html("", title="tarnwick live view")
     except ViewerNotBuiltError as error:
-        print(f"tarnwick serve: {error}", file=sys.stderr)
-        return 1
+        raise Failed(str(error)) from error
 
     def ready(info) -> None:
         print(f"tarnwick serve: live viewer at {info.page_url}", flush=True)
@@ -102,10 +101,9 @@ def run(args: argparse.Namespace) -> int:
             allow_remote=args.allow_remote,
             max_message_bytes=args.max_message_bytes,
             on_ready=ready,
-            log=lambda text: print(f"  {text}", file=sys.stderr, flush=True),
+            log=lambda text: print(f"  {shown_lines(text)}", file=sys.stderr, flush=True),
         )
     except LiveServerError as error:
-        print(f"tarnwick serve: {error}", file=sys.stderr)
-        return 1
+        raise Failed(str(error)) from error
     print("tarnwick serve: stopped", flush=True)
     return 0

@@ -10,6 +10,8 @@ import argparse
 import socket
 from pathlib import Path
 
+from tarnwick.cli.failures import shown
+
 #: What `run_state` says about the run that marked a factory BUSY.
 RUNNING, GONE, UNKNOWN = "running", "gone", "unknown"
 
@@ -54,11 +56,6 @@ def run_state(run: str | None) -> str:
     return RUNNING if _process_start(int(pid)) == start else GONE
 
 
-def _shown(text: str) -> str:
-    """`text` as it can be printed: a lone surrogate (a name without UTF-8 form) as an escape."""
-    return text.encode("utf-8", "backslashreplace").decode("utf-8")
-
-
 def run(args: argparse.Namespace) -> int:
     from natsort import natsorted
 
@@ -68,12 +65,12 @@ def run(args: argparse.Namespace) -> int:
     busy_runs = database.get_busy_runs()
     names = natsorted(records) if not args.names else list(dict.fromkeys(args.names))
     print(f"factories in {database.get_database_path()}:")
-    width = max((len(_shown(name)) for name in names), default=0)
+    width = max((len(shown(name)) for name in names), default=0)
     stale = 0
     for name in names:
         record = records.get(name)
         if record is None:
-            print(f"  {_shown(name):<{width}}  (no record)")
+            print(f"  {shown(name):<{width}}  (no record)")
             continue
         note = ""
         if record.status == "BUSY":
@@ -88,8 +85,8 @@ def run(args: argparse.Namespace) -> int:
             else:
                 note = "  run unknown"
         elif record.status == "ERROR" and record.message:
-            note = "  " + _shown(record.message.splitlines()[0])
-        print(f"  {_shown(name):<{width}}  {record.status:<7}{note}".rstrip())
+            note = "  " + shown(record.message.splitlines()[0])
+        print(f"  {shown(name):<{width}}  {record.status:<7}{note}".rstrip())
     if stale:
         print(
             f"{stale} BUSY factor{'y' if stale == 1 else 'ies'} left by a run that is gone: "

@@ -11,11 +11,10 @@ import argparse
 import sys
 from typing import TYPE_CHECKING
 
+from tarnwick.cli.failures import UsageError, shown
+
 if TYPE_CHECKING:  # the technology package is imported when a command needs it
     from tarnwick.technology import Technology
-
-#: Exit status of unusable technology input (as for any bad option value).
-BAD_INPUT = 2
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -66,14 +65,22 @@ def technology_arguments(args: argparse.Namespace) -> list[str]:
     return out
 
 
+def _load(name: str | None, lyp: str | None) -> Technology:
+    """`load_technology`; unusable input, given on the command line, is a `UsageError`."""
+    from tarnwick.technology import TechnologyError, load_technology
+
+    try:
+        return load_technology(name, lyp)
+    except TechnologyError as error:
+        raise UsageError(str(error)) from error
+
+
 def chosen_technology(args: argparse.Namespace) -> Technology | None:
     """The technology the options choose, or None when none is given (the active PDK's stack,
-    exactly as without these options). `TechnologyError` for unusable input."""
-    from tarnwick.technology import load_technology
-
+    exactly as without these options). `UsageError` for unusable input."""
     if args.tech is None and args.lyp is None and not args.all_layers:
         return None
-    technology = load_technology(args.tech, args.lyp)
+    technology = _load(args.tech, args.lyp)
     if args.all_layers:
         technology.all_layers = True
     return technology
@@ -96,9 +103,9 @@ def notice(final: dict, technology: Technology | None) -> list[str]:
 
 def print_notice(prog: str, lines: list[str]) -> None:
     if lines:
-        print(f"{prog}: {lines[0]}", file=sys.stderr)
+        print(f"{prog}: {shown(lines[0])}", file=sys.stderr)
         for line in lines[1:]:
-            print(line, file=sys.stderr)
+            print(shown(line), file=sys.stderr)
         sys.stderr.flush()
 
 
@@ -125,27 +132,18 @@ def _table(technology: Technology) -> list[str]:
 
 
 def run(args: argparse.Namespace) -> int:
-    from tarnwick.technology import (
-        TechnologyError,
-        bundled_names,
-        load_technology,
-        technology_yaml,
-    )
+    from tarnwick.technology import bundled_names, load_technology, technology_yaml
 
     if args.action == "list":
         for name in bundled_names():
             technology = load_technology(name)
-            shown = sum(1 for layer in technology.layers if layer.visible)
-            size = f"{shown:>3} of {len(technology.layers):>3} layers shown" if shown else ""
+            visible = sum(1 for layer in technology.layers if layer.visible)
+            size = f"{visible:>3} of {len(technology.layers):>3} layers shown" if visible else ""
             print(f"{name:<12}  {size:<22}  {technology.description}")
         return 0
-    try:
-        technology = load_technology(args.name, args.lyp)
-    except TechnologyError as error:
-        print(f"tarnwick tech: error: {error}", file=sys.stderr)
-        return BAD_INPUT
+    technology = _load(args.name, args.lyp)
     if args.action == "show":
-        print("\n".join(_table(technology)))
+        print("\n".join(shown(line) for line in _table(technology)))
     else:
         sys.stdout.write(technology_yaml(technology))
     return 0

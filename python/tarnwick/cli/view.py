@@ -9,22 +9,14 @@ from __future__ import annotations
 
 import argparse
 import os
-import sys
 import time
 from pathlib import Path
 
-from tarnwick.cli.arguments import add_scene_options
+from tarnwick.cli.arguments import add_cell_option, add_scene_options, is_layout_path
+from tarnwick.cli.failures import Failed, UsageError, shown
+from tarnwick.cli.progress import STAGES, StageProgress
 from tarnwick.cli.tech import add_technology_options
 from tarnwick.sizes import format_size
-
-_GDS_SUFFIXES = (".gds", ".gds2", ".gdsii", ".oas")
-_STAGES = ("read", "parse", "convert", "encode")
-_STAGE_TEXT = {
-    "read": "reading the layout",
-    "parse": "parsing",
-    "convert": "converting",
-    "encode": "encoding and sending",
-}
 
 
 def add_parser(subparsers) -> argparse.ArgumentParser:
@@ -72,91 +64,42 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     return parser
 
 
-def add_cell_option(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument(
-        "--cell",
-        default=None,
-        metavar="NAME",
-        help="of a layout file, draw only this cell and the hierarchy below it "
-        "(default: every top cell)",
-    )
-
-
-def _is_gds_path(target: str) -> bool:
-    # os.path.isfile, unlike Path.is_file, answers False for names the system cannot even look
-    # up (too long, embedded NUL) instead of raising.
-    return target.lower().endswith(_GDS_SUFFIXES) or os.path.isfile(target)
-
-
-class _Progress:
-    """The report hook of depthview: names each stage on stderr as it starts, with the time
-    elapsed so far, and keeps the final report (stage seconds, counts, layout reader)."""
-
-    def __init__(self) -> None:
-        self.start = time.perf_counter()
-        self.final: dict = {}
-
-    def __call__(self, event: dict) -> None:
-        stage = event["stage"]
-        if stage == "done":
-            self.final = event
-            return
-        elapsed = time.perf_counter() - self.start
-        print(
-            f"  [{elapsed:7.2f} s] {_STAGE_TEXT.get(stage, stage)} …", file=sys.stderr, flush=True
-        )
-
-
 def run(args: argparse.Namespace) -> int:
     from tarnwick.cli.gltf_export import export_format
-    from tarnwick.cli.tech import BAD_INPUT, chosen_technology, notice, print_notice
+    from tarnwick.cli.tech import chosen_technology, notice, print_notice
     from tarnwick.core import communication, depthview
     from tarnwick.files import check_writable
-    from tarnwick.technology import TechnologyError
     from tarnwick.viewer_page import ViewerNotBuiltError, write_message_and_page
 
     target: str = args.target
     file_format = export_format(args)
-    if file_format is None:
-        return 2
-    try:
-        technology = chosen_technology(args)
-    except TechnologyError as error:
-        print(f"tarnwick view: error: {error}", file=sys.stderr)
-        return BAD_INPUT
+    technology = chosen_technology(args)
     if args.serve:
         from tarnwick.cli.live_view import server_problem
 
-        problem = "--serve writes no files: drop -o" if args.output else server_problem()
+        if args.output:
+            raise UsageError("--serve writes no files: drop -o")
+        problem = server_problem()
         if problem:
-            print(f"tarnwick view: {problem}", file=sys.stderr)
-            return 2 if args.output else 1
+            raise Failed(problem)
     output = depthview.Output.CELL if args.by == "cell" else depthview.Output.LAYER
     seconds: dict[str, float] = {}
-    if _is_gds_path(target):
+    if is_layout_path(target):
         if not os.path.isfile(target):
-            print(f"tarnwick view: no such GDS file: {target}", file=sys.stderr)
-            return 2
+            raise Failed(f"no such GDS file: {target}")
         component, name, source = target, Path(target).stem, f"GDS file {target}"
         if args.cell is not None:
             source += f", cell {args.cell}"
     elif args.cell is not None:
-        print(
-            "tarnwick view: --cell picks a cell of a layout file, not of a PDK cell",
-            file=sys.stderr,
-        )
-        return 2
+        raise UsageError("--cell picks a cell of a layout file, not of a PDK cell")
     else:
         from tarnwick.core.pdk import get_pdk
 
         pdk = get_pdk()
         if target not in pdk.cells:
-            print(
-                f"tarnwick view: the PDK {pdk.name} has no cell {target!r} "
-                f"(cells: {', '.join(sorted(pdk.cells))})",
-                file=sys.stderr,
+            raise Failed(
+                f"the PDK {pdk.name} has no cell {target!r} (cells: {', '.join(sorted(pdk.cells))})"
             )
-            return 2
         begin = time.perf_counter()
         component = pdk.get_component(target)
         seconds["component"] = time.perf_counter() - begin
@@ -165,24 +108,22 @@ def run(args: argparse.Namespace) -> int:
     if file_format != "json":
         from tarnwick.cli.gltf_export import run_export
 
-        return run_export(
-            args, component, name, source, output, file_format, seconds, technology
-        )
+        return run_export(args, component, name, source, output, file_format, seconds, technology)
     json_path = args.output or Path("out") / f"{name}.json"
     html_path = json_path.with_suffix(".html")
     for path in () if args.serve else (json_path, html_path):
         check_writable(path)  # a bad or read-only place fails now, not after the conversion
     print(
-        f"tarnwick view: {source}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
+        f"tarnwick view: {shown(source)}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
         f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
-        + (f", excluding {' '.join(args.exclude)}" if args.exclude else "")
-        + (f", technology {technology.name}" if technology is not None else "")
+        + (f", excluding {shown(' '.join(args.exclude))}" if args.exclude else "")
+        + (f", technology {shown(technology.name)}" if technology is not None else "")
         + (", all layers" if args.all_layers else ""),
         flush=True,
     )
 
     sent: list = []
-    progress = _Progress()
+    progress = StageProgress()
     communication.subscribe(sent.append)
     try:
         depthview.depthview(
@@ -198,8 +139,7 @@ def run(args: argparse.Namespace) -> int:
     finally:
         communication.unsubscribe(sent.append)
     if len(sent) != 1:
-        print(f"tarnwick view: expected one viewer message, got {len(sent)}", file=sys.stderr)
-        return 1
+        raise Failed(f"expected one viewer message, got {len(sent)}")
     content: str = sent[0].content
     seconds.update(progress.final["seconds"])
     counts = progress.final["counts"]
@@ -223,7 +163,7 @@ def run(args: argparse.Namespace) -> int:
         seconds["write"] = time.perf_counter() - begin
 
     print("  stage        seconds")
-    for stage in ("component", *_STAGES, "write"):
+    for stage in ("component", *STAGES, "write"):
         if stage in seconds:
             print(f"  {stage:<10} {seconds[stage]:9.3f}")
     print(f"  {'total':<10} {sum(seconds.values()):9.3f}")
@@ -237,15 +177,16 @@ def run(args: argparse.Namespace) -> int:
     if args.serve:
         from tarnwick.cli.live_view import report_delivery
 
-        status = report_delivery(communication.last_delivery())
-        if status == 0 and notice_lines:  # the page's event list shows it too
+        report_delivery(communication.last_delivery())
+        if notice_lines:  # the page's event list shows it too
             from tarnwick.models import NoticeMessage
 
             communication.send_message(NoticeMessage(text="\n".join(notice_lines)))
-        return status
-    print(f"wrote {json_path} ({format_size(json_path.stat().st_size)})")
+        return 0
+    print(f"wrote {shown(json_path)} ({format_size(json_path.stat().st_size)})")
     if page_error is not None:
-        print(f"tarnwick view: no HTML page: {page_error}", file=sys.stderr)
-        return 1
-    print(f"wrote {html_path} ({format_size(html_path.stat().st_size)}): open it in a browser")
+        raise Failed(f"no HTML page: {page_error}") from page_error
+    print(
+        f"wrote {shown(html_path)} ({format_size(html_path.stat().st_size)}): open it in a browser"
+    )
     return 0

@@ -16,7 +16,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-from tarnwick.cli.arguments import add_scene_options, finite
+from tarnwick.cli.arguments import add_cell_option, add_scene_options, finite, is_layout_path
+from tarnwick.cli.failures import Failed, UsageError, shown
 from tarnwick.cli.tech import add_technology_options, technology_arguments
 
 _STOP_GRACE = 5.0  # seconds a running scene process gets to end after a stop
@@ -38,8 +39,6 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
     parser.add_argument("target", metavar="FILE_OR_NAME", help="a GDS file or a cell of the PDK")
     add_scene_options(parser)
     add_technology_options(parser)
-    from tarnwick.cli.view import add_cell_option
-
     add_cell_option(parser)
     parser.add_argument(
         "--interval",
@@ -52,20 +51,18 @@ def add_parser(subparsers) -> argparse.ArgumentParser:
 
 
 def _watched_files(target: str) -> list[Path]:
-    """The files whose change re-sends `target`; ValueError naming what is wrong."""
-    from tarnwick.cli.view import _is_gds_path
-
-    if _is_gds_path(target):
+    """The files whose change re-sends `target`; `Failed` naming what is wrong."""
+    if is_layout_path(target):
         path = Path(target)
         if not path.is_file():
-            raise ValueError(f"no such GDS file: {target}")
+            raise Failed(f"no such GDS file: {target}")
         return [path.resolve()]
     from tarnwick.core.pdk import get_pdk
     from tarnwick.live.watch import cell_source_files
 
     pdk = get_pdk()
     if target not in pdk.cells:
-        raise ValueError(f"the PDK {pdk.name} has no cell {target!r}")
+        raise Failed(f"the PDK {pdk.name} has no cell {target!r}")
     return cell_source_files(pdk.cells[target])
 
 
@@ -77,6 +74,8 @@ def _view_command(args: argparse.Namespace) -> list[str]:
         command += ["--exclude", *args.exclude]
     if args.cell is not None:
         command += ["--cell", args.cell]
+    if getattr(args, "debug", False):  # each scene's failure shows its traceback too
+        command.append("--debug")
     return command + technology_arguments(args)
 
 
@@ -99,33 +98,19 @@ def _send(command: list[str]) -> None:
 
 def run(args: argparse.Namespace) -> int:
     from tarnwick.cli.live_view import server_problem
-    from tarnwick.cli.tech import BAD_INPUT, chosen_technology
-    from tarnwick.cli.view import _is_gds_path
+    from tarnwick.cli.tech import chosen_technology
     from tarnwick.live.watch import FileWatch, wait_for_change
-    from tarnwick.technology import TechnologyError
 
-    try:  # bad technology input ends the watch before it starts
-        chosen_technology(args)
-    except TechnologyError as error:
-        print(f"tarnwick watch: error: {error}", file=sys.stderr)
-        return BAD_INPUT
-    if args.cell is not None and not _is_gds_path(args.target):
-        print(
-            "tarnwick watch: --cell picks a cell of a layout file, not of a PDK cell",
-            file=sys.stderr,
-        )
-        return 2
+    chosen_technology(args)  # bad technology input ends the watch before it starts
+    if args.cell is not None and not is_layout_path(args.target):
+        raise UsageError("--cell picks a cell of a layout file, not of a PDK cell")
     problem = server_problem()
-    try:
-        files = _watched_files(args.target)
-    except ValueError as error:
-        problem = problem or str(error)
     if problem:
-        print(f"tarnwick watch: {problem}", file=sys.stderr)
-        return 1
+        raise Failed(problem)
+    files = _watched_files(args.target)
 
     command = _view_command(args)
-    names = ", ".join(str(path) for path in files)
+    names = shown(", ".join(str(path) for path in files))
     previous = signal.signal(signal.SIGTERM, signal.default_int_handler)
     try:
         watch = FileWatch(files)

@@ -48,14 +48,29 @@ def test_no_metadata_and_all_built(use_cells, capsys):
 
 def test_a_stopped_batch_reports_what_was_not_built(use_cells, capsys):
     use_cells({"a": square_cell("a"), "b": build_cells.unreadable_default, "c": square_cell("c")})
-    assert main(["build", "a", "b", "c"]) == 2
+    assert main(["build", "a", "b", "c"]) == 1
     out, err = capsys.readouterr()
     assert out.splitlines() == [
         "a: success",
         "b: not built",
         "c: not built",
     ]
-    assert err.splitlines()[-1] == "build stopped: RuntimeError: base cannot be read"
+    assert err.splitlines()[-1] == (
+        "tarnwick build: error: the batch stopped: RuntimeError: base cannot be read"
+    )
+
+
+def test_a_name_too_long_for_a_file_fails_alone_and_names_are_printed_escaped(use_cells, capsys):
+    long_name, odd_name = "x" * 300, "odd\x1b[2Jname"
+    use_cells({"a": square_cell("a"), long_name: square_cell("long"), odd_name: square_cell("o")})
+    assert main(["build", "a", long_name, odd_name]) == 1
+    out, err = capsys.readouterr()
+    lines = out.splitlines()
+    assert lines[0] == "a: success" and "\x1b" not in out + err
+    assert lines[1] == "odd\\x1b[2Jname: success"
+    assert lines[2].startswith(f"{long_name}: error: ") and "File name too long" in lines[2]
+    assert lines[3].endswith(".log (not written)")
+    assert err.splitlines()[-1] == f"tarnwick build: error: 1 of 3 cell(s) not built: {long_name}"
 
 
 def test_names_are_required():

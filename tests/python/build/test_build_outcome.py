@@ -56,6 +56,25 @@ def test_an_error_never_raised_has_no_location():
     assert build._format_error_with_location(build.SelfReferenceError("loop")) == "loop"
 
 
+class Unprintable(Exception):
+    def __str__(self):
+        return str(1 / 0)
+
+
+def unprintable_cell():
+    raise Unprintable()
+
+
+def test_an_error_whose_text_fails_is_still_reported(use_cells):
+    assert build._format_error_with_location(Unprintable()) == "<exception str() failed>"
+    use_cells({"u": unprintable_cell})
+    database.sync_from_kcl()
+    build.build_by_names("u")
+    message = database.get_factories_by_name("u")["u"].message
+    assert message.startswith("<exception str() failed> (test_build_outcome.py:"), message
+    assert "Unprintable: <exception str() failed>" in log_file("u").read_text()
+
+
 # --- the error record ------------------------------------------------------------------------
 
 
@@ -148,19 +167,18 @@ def test_a_second_failure_replaces_the_log_file():
     assert text.splitlines()[2:4] == ["Error Message: second message", "KeyError: 'second'"]
 
 
-def test_a_missing_log_directory_gives_a_warning_and_still_a_record(host_log):
+def test_a_missing_log_directory_is_made_and_one_in_the_way_gives_a_warning(host_log):
     database.add_factories(FactoryRecord(name="f"))
+    build._handle_build_error("f", "it failed", ValueError("bad value"))
+    assert log_file("f").read_text().startswith("Build Error for f\n")
+
+    log_file("f").unlink()
+    settings.get_log_dir().rmdir()
+    settings.get_log_dir().write_text("")  # a file where the directory belongs
     record = build._handle_build_error("f", "it failed", ValueError("bad value"))
     assert record.message == "bad value" and record.status == "ERROR"
-    assert not settings.get_log_dir().exists()  # not created
-    warning = host_log.texts("warning")
-    assert warning == [
-        (
-            f"Failed to write stack trace to {log_file('f')}: "
-            f"[Errno 2] No such file or directory: '{log_file('f')}'"
-        )
-    ]
-    assert host_log.texts("debug") == []
+    [warning] = host_log.texts("warning")
+    assert warning.startswith(f"Failed to write stack trace to {log_file('f')}: [Errno 17] ")
 
 
 def test_errors_outside_the_log_file_block_propagate(monkeypatch):

@@ -104,9 +104,9 @@ def test_gds_file_exclusions_z_scale_and_no_simplification(tmp_path, capsys):
 
 def test_unknown_cell_and_missing_file(tmp_path, capsys):
     code, _, err = run(capsys, "no_such_cell")
-    assert code == 2 and "no cell 'no_such_cell'" in err
+    assert code == 1 and "no cell 'no_such_cell'" in err
     code, _, err = run(capsys, str(tmp_path / "missing.gds"))
-    assert code == 2 and "no such GDS file" in err
+    assert code == 1 and "no such GDS file" in err
     assert communication.messages() == []
 
 
@@ -144,4 +144,6 @@ def test_cell_of_a_file_and_its_errors(tmp_path, capsys):
     from tarnwick.cli.watch import _view_command
 
     args = _parser().parse_args(["watch", str(path), "--cell", "c4_1"])
-    assert "--cell c4_1" in " ".join(_view_command(args))
+    assert "--cell c4_1" in " ".join(_view_command(args)) and "--debug" not in _view_command(args)
+    args = _parser().parse_args(["--debug", "watch", str(path)])
+    assert "--debug" in _view_command(args)

@@ -132,6 +132,73 @@ def test_debug_shows_the_traceback_and_a_bug_says_so(tmp_path, capsys, monkeypat
 
     monkeypatch.setattr(pdk, "run", broken)
     assert main(["pdk"]) == 1
+    [line] = capsys.readouterr().err.splitlines()
+    assert line.startswith("tarnwick pdk: internal error (a bug in tarnwick; run it again with")
+    assert "--debug" in line and line.endswith("KeyError: 'oops'")
+    assert main(["pdk", "--debug"]) == 1
     err = capsys.readouterr().err
-    assert err.splitlines()[0].startswith("tarnwick pdk: internal error (a bug in tarnwick")
-    assert "Traceback" in err
+    assert "Traceback" in err and err.splitlines()[-1].startswith("tarnwick pdk: internal error")
+
+    class Unprintable(Exception):
+        def __str__(self):
+            return str(1 / 0)
+
+    def unprintable(args):
+        raise Unprintable
+
+    monkeypatch.setattr(pdk, "run", unprintable)
+    assert main(["pdk"]) == 1
+    [line] = capsys.readouterr().err.splitlines()
+    assert line.endswith("Unprintable: <exception str() failed>")
+
+
+def _interrupted(*args, **kwargs):
+    raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize(
+    ("argv", "status"),
+    [
+        (["view", "ring", "-o", "out/ring.json"], 0),
+        (["view", "no_such_cell"], 1),
+        (["view", "missing.gds"], 1),
+        (["view", "ring", "--z-scale", "nan"], 2),
+        (["view", "ring", "--cell", "x"], 2),
+        (["view", "ring", "--tech", "missing.yaml"], 2),
+        (["view", "ring", "--format", "glb", "-o", "ring.gltf"], 2),
+        (["view", "ring"], 130),
+        (["watch", "no_such_cell"], 1),
+        (["watch", "ring", "--lyp", "missing.lyp"], 2),
+        (["serve", "--port", "70000"], 2),
+        (["build", "ring"], 0),
+        (["build", "ring", "no_such_cell"], 1),
+        (["build", "ring", "--no-such-option"], 2),
+        (["freeze", "ring", "radius=20"], 0),
+        (["freeze", "no_such_cell"], 1),
+        (["freeze", "ring", "radius"], 2),
+        (["tech", "show", "sky130"], 0),
+        (["tech", "show", "missing.yaml"], 2),
+        (["pdk"], 0),
+        (["status"], 0),
+    ],
+    ids=lambda value: " ".join(value) if isinstance(value, list) else str(value),
+)
+def test_exit_statuses_are_the_same_in_every_command(capsys, monkeypatch, argv, status):
+    if status == 130:
+        from tarnwick.core import depthview
+
+        monkeypatch.setattr(depthview, "depthview", _interrupted)
+    try:
+        code = main(argv)
+    except SystemExit as stopped:  # argparse's own usage errors
+        code = stopped.code
+    err = capsys.readouterr().err
+    assert code == status, err
+    assert "Traceback" not in err
+    last = err.splitlines()[-1] if status else ""
+    if status == 1:
+        assert last.startswith(f"tarnwick {argv[0]}: error: "), err
+    elif status == 2:
+        assert last.startswith("tarnwick") and ": error: " in last, err
+    elif status == 130:
+        assert last == f"tarnwick {argv[0]}: interrupted", err

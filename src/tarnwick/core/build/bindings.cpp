@@ -46,16 +46,17 @@ NB_MODULE(build, m) {
       "after the message.");
 
   m.def(
-      "_build_by_names_reporting",
+      "build_by_names_reporting",
       [](nb::args names, bool with_metadata, nb::object report) {
         build::build_by_names(names, with_metadata, report);
       },
       "names"_a, nb::kw_only(), "with_metadata"_a = true, "report"_a,
-      nb::sig("def _build_by_names_reporting(*names: str, with_metadata: bool = True, "
+      nb::sig("def build_by_names_reporting(*names: str, with_metadata: bool = True, "
               "report: typing.Callable[[str, bool, tarnwick.models.FactoryRecord | None], "
               "object]) -> None"),
       "build_by_names, calling report(name, failed, result) after each build: whether a check\n"
-      "or a stage failed, and the build's error record (or None).");
+      "or a stage failed, and the build's error record (or None). For callers that show each\n"
+      "outcome as it comes, such as the command line.");
 
   m.def(
       "_build_by_name",

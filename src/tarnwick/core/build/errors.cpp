@@ -51,6 +51,15 @@ void require_safe_file_stem(const std::string& name) {
 
 bool is_ordinary(const nb::python_error& error) { return error.matches(PyExc_Exception); }
 
+std::string error_text(nb::handle error) {
+  try {
+    return host::utf8_text_of(error);
+  } catch (nb::python_error& failure) {
+    if (!is_ordinary(failure)) throw;
+    return kUnprintableErrorText;
+  }
+}
+
 HandlingError::HandlingError(nb::handle error) {
   // The public API reads the innermost exception state that holds an error (an outer one shows
   // through an empty inner one) and writes the innermost state itself. Clearing the innermost

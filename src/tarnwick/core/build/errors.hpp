@@ -26,6 +26,12 @@ nb::object self_reference_error(const std::string& message);
 // stage that would write a file for such a factory fails instead of writing outside its directory.
 void require_safe_file_stem(const std::string& name);
 
+// The text of an error as it renders itself (str(error), UTF-8). An error whose own __str__ fails
+// with an ordinary error still has a text to report: kUnprintableErrorText, as the runtime's
+// traceback shows it. A request to stop the process raised meanwhile propagates.
+inline constexpr const char* kUnprintableErrorText = "<exception str() failed>";
+std::string error_text(nb::handle error);
+
 // Whether a caught Python error is of the ordinary kind: an Exception, not a request to stop the
 // process (KeyboardInterrupt, SystemExit, GeneratorExit), which no stage may absorb.
 bool is_ordinary(const nb::python_error& error);

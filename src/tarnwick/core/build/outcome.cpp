@@ -19,13 +19,16 @@ const std::string kRule(50, '=');
 
 // The error log file: the build's header lines, then the trace exactly as captured (it ends with a
 // line feed already).
+// Its directory is created with its parents when missing, so that a build started from any
+// caller, not only the command line, keeps its log.
 void write_error_log(nb::handle log_file, const std::string& factory_name,
                      const std::string& error_message, nb::handle exception,
                      nb::handle stack_trace) {
   require_safe_file_stem(factory_name);
+  host::files::make_directories(host::files::parent(log_file));
   const std::string header = "Build Error for " + factory_name + "\n" + kRule + "\n" +
                              "Error Message: " + error_message + "\n" +
-                             utf8(host::name_of_type(exception)) + ": " + utf8_text_of(exception) +
+                             utf8(host::name_of_type(exception)) + ": " + error_text(exception) +
                              "\n" + kRule + "\n" + "Full Stack Trace:\n";
   host::files::write_text(log_file, host::join({py_text(header), stack_trace}));
 }
@@ -47,7 +50,7 @@ nb::object handle_build_error(const std::string& factory_name, const std::string
   } catch (nb::python_error& error) {
     if (!is_ordinary(error)) throw;
     host::log_warning("Failed to write stack trace to " + utf8_text_of(log_file) + ": " +
-                      utf8_text_of(error.value()));
+                      error_text(error.value()));
   }
   const std::string error_with_location = format_error_with_location(exception);
   return update_factory_error_status(factory_name, error_with_location);
@@ -55,11 +58,10 @@ nb::object handle_build_error(const std::string& factory_name, const std::string
 
 std::string format_error_with_location(nb::handle exception) {
   std::optional<host::runtime::TraceEntry> entry = host::runtime::innermost_trace_entry(exception);
-  if (!entry) return utf8_text_of(exception);
+  if (!entry) return error_text(exception);
   const std::string filename = utf8_text_of(entry->filename);
-  return utf8_text_of(exception) + " (" +
-         std::string(support::text::last_path_component(filename)) + ":" +
-         utf8_text_of(entry->lineno) + ")";
+  return error_text(exception) + " (" + std::string(support::text::last_path_component(filename)) +
+         ":" + utf8_text_of(entry->lineno) + ")";
 }
 
 nb::object update_factory_error_status(const std::string& factory_name,

@@ -111,7 +111,7 @@ BuildOutcome build_outcome(const std::string& name, bool with_metadata) {
           name, [&] { component = construct(name); },
           [&](nb::handle e) {
             return "Failed to build component " + name + ": " + utf8(host::name_of_type(e)) + ": " +
-                   utf8_text_of(e);
+                   error_text(e);
           },
           outcome)) {
     return {outcome, true};
@@ -119,7 +119,7 @@ BuildOutcome build_outcome(const std::string& name, bool with_metadata) {
   if (!run_stage(
           name, [&] { save(name, component, with_metadata); },
           [&](nb::handle e) {
-            return "Failed to save component " + name + ": " + utf8_text_of(e) +
+            return "Failed to save component " + name + ": " + error_text(e) +
                    " [with_metadata=" + (with_metadata ? "True" : "False") + "]";
           },
           outcome)) {
@@ -129,7 +129,7 @@ BuildOutcome build_outcome(const std::string& name, bool with_metadata) {
   if (!run_stage(
           name, [&] { schema_written = write_schema(name); },
           [&](nb::handle e) {
-            return "Failed to write schema for component " + name + ": " + utf8_text_of(e);
+            return "Failed to write schema for component " + name + ": " + error_text(e);
           },
           outcome)) {
     return {outcome, true};
