@@ -38,4 +38,4 @@ fi
 mkdir -p build/klayout-sdist
 rm -rf "$target"
 mv "$scratch/unpacked/klayout-$version" "$target"
-echo "== klayout $version headers in $target"
+echo "== klayout $version headers in $target ($SECONDS s)"

@@ -36,7 +36,12 @@ cmake --build build/cpp-tests --target tarnwick_cpp_tests
 logs="$PWD/build/message-logs"
 rm -rf "$logs" && mkdir -p "$logs"
 echo "== Python tests"
-TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "$@"
+# One test worker per core (pytest-xdist, a test package of pyproject.toml): every test keeps to its
+# own folders, servers take free ports and each worker starts its own Chromium. Given arguments
+# come last, so "-n 0" runs in one process.
+workers=()
+if .venv/bin/python -c 'import xdist' 2>/dev/null; then workers=(-n auto); fi
+TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "${workers[@]}" "$@"
 
 echo "== viewer messages through KLayout's Python API"
 TARNWICK_KLAYOUT_DIRECT=0 TARNWICK_MESSAGE_LOG="$logs/python-api.jsonl" .venv/bin/python -m pytest -q \

@@ -3,10 +3,21 @@ factory database, an empty message channel, no static records and the demo PDK a
 
 from __future__ import annotations
 
+import signal
+
 import pytest
 
 from tarnwick import settings
 from tarnwick.core import callgraph, communication, database
+
+
+def pytest_configure(config):
+    # Started in the background by a shell without job control (nohup, `&` in a script), the run
+    # inherits SIGINT ignored, and so does every command a test starts: Python keeps an ignored
+    # SIGINT, and a test that stops a command with SIGINT would wait for it in vain. The commands
+    # get the usual disposition back, as from a terminal.
+    if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 @pytest.fixture(autouse=True)

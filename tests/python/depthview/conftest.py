@@ -163,5 +163,10 @@ def message_log(request):
     finally:
         communication.unsubscribe(record)
     if sent:
-        with open(path, "a", encoding="utf-8") as log:
-            log.write(json.dumps({"test": request.node.nodeid, "messages": sent}) + "\n")
+        # One write of the whole line: test workers running side by side append to one file.
+        line = (json.dumps({"test": request.node.nodeid, "messages": sent}) + "\n").encode()
+        log = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        try:
+            os.write(log, line)
+        finally:
+            os.close(log)
