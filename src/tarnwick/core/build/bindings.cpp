@@ -29,7 +29,8 @@ NB_MODULE(build, m) {
   m.doc() = "Batch builds of PDK factories by name.";
   tarnwick::host::bind_services();
   nb::list all;  // the public names (the stub's too)
-  for (const char* name : {"ComponentAsDefaultArgError", "SelfReferenceError", "build_by_names"}) {
+  for (const char* name : {"ComponentAsDefaultArgError", "SelfReferenceError", "build_by_names",
+                           "build_by_names_reporting"}) {
     all.append(name);
   }
   m.attr("__all__") = all;
