@@ -24,7 +24,8 @@ _INTERRUPTED_AT = """
 import os, signal, sys, weakref
 import brenvik
 import tarnwick.core.depthview as depthview
-from tarnwick.cli import main, view
+from tarnwick.cli import main
+from tarnwick.cli.progress import StageProgress
 
 depthview._read_file_through_component = True
 if sys.argv.pop(1) == "freeing":
@@ -37,7 +38,7 @@ if sys.argv.pop(1) == "freeing":
 
     brenvik.import_gds = interrupting_import
 else:
-    progress = view._Progress.__call__
+    progress = StageProgress.__call__
 
     def interrupting_progress(self, event):
         if event["stage"] == "encode":
@@ -45,7 +46,7 @@ else:
             signal.setitimer(signal.ITIMER_REAL, 0.001)
         progress(self, event)
 
-    view._Progress.__call__ = interrupting_progress
+    StageProgress.__call__ = interrupting_progress
 sys.exit(main(sys.argv[1:]))
 """
 
