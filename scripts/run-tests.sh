@@ -37,10 +37,12 @@ logs="$PWD/build/message-logs"
 rm -rf "$logs" && mkdir -p "$logs"
 echo "== Python tests"
 # One test worker per core (pytest-xdist, a test package of pyproject.toml): every test keeps to its
-# own folders, servers take free ports and each worker starts its own Chromium. Given arguments
-# come last, so "-n 0" runs in one process.
+# own folders, servers take free ports and each worker starts its own Chromium. A worker takes whole
+# files and runs each in order: the component library numbers the names of cells it has seen before
+# in the process, so a test's messages, which the run below compares, depend on the tests before it
+# in its file. Given arguments come last, so "-n 0" runs in one process.
 workers=()
-if .venv/bin/python -c 'import xdist' 2>/dev/null; then workers=(-n auto); fi
+if .venv/bin/python -c 'import xdist' 2>/dev/null; then workers=(-n auto --dist loadfile); fi
 TARNWICK_MESSAGE_LOG="$logs/default.jsonl" .venv/bin/python -m pytest "${workers[@]}" "$@"
 
 echo "== viewer messages through KLayout's Python API"
