@@ -69,7 +69,12 @@ def test_watch_sends_again_when_the_gds_file_changes(live_server, tmp_path):
     finally:
         for process in watcher:
             process.send_signal(signal.SIGINT)
-            out, err = process.communicate(timeout=30)
+            try:
+                out, err = process.communicate(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()  # a failed test leaves no watch running
+                process.communicate()
+                raise
     assert process.returncode == 0, err
     assert "watching" in out and "stopped" in out
     assert "watched_10" in first["message"]["content"]
