@@ -84,6 +84,15 @@ def _naming(error: OSError, path: str | os.PathLike) -> OSError:
     return type(error)(error.errno, error.strerror, os.fspath(path))
 
 
+def _settle(file: BinaryIO, target: Path) -> None:
+    """Flushes the temporary `file` to disk and gives it the mode its `target` has (or a new
+    file's mode), before it is renamed over `target`."""
+    file.flush()
+    os.fsync(file.fileno())
+    existing = target.stat().st_mode if target.exists() else None
+    os.fchmod(file.fileno(), stat.S_IMODE(existing) if existing is not None else _creation_mode())
+
+
 def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
     """Write `data` to `path` atomically and return `path` as a ``Path``.
 
@@ -100,13 +109,7 @@ def write_bytes(path: str | os.PathLike, data: bytes) -> Path:
     try:
         with os.fdopen(descriptor, "wb") as file:
             file.write(data)
-            file.flush()
-            os.fsync(file.fileno())
-            existing = target.stat().st_mode if target.exists() else None
-            os.fchmod(
-                file.fileno(),
-                stat.S_IMODE(existing) if existing is not None else _creation_mode(),
-            )
+            _settle(file, target)
         os.replace(temporary, target)
     except BaseException as error:
         with contextlib.suppress(OSError):
@@ -145,13 +148,7 @@ def written_together(*paths: str | os.PathLike) -> Iterator[list[BinaryIO]]:
             opened.append((os.fdopen(descriptor, "wb"), temporary, target))
         yield [file for file, _, _ in opened]
         for file, _, target in opened:
-            file.flush()
-            os.fsync(file.fileno())
-            existing = target.stat().st_mode if target.exists() else None
-            os.fchmod(
-                file.fileno(),
-                stat.S_IMODE(existing) if existing is not None else _creation_mode(),
-            )
+            _settle(file, target)
             file.close()
         with interrupts.held():
             placed: list[Path] = []

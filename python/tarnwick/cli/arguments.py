@@ -76,3 +76,16 @@ def is_layout_path(target: str) -> bool:
     # os.path.isfile, unlike Path.is_file, answers False for names the system cannot even look
     # up (too long, embedded NUL) instead of raising.
     return target.lower().endswith(LAYOUT_SUFFIXES) or os.path.isfile(target)
+
+
+def scene_options_text(args: argparse.Namespace, technology=None) -> str:
+    """The scene options of `args` as the first line of a view says them: "by layer, z-scale 1,
+    curve tolerance 0.01", then the excluded layers and the technology when given."""
+    from tarnwick.cli.failures import shown
+
+    tolerance_text = "none" if args.curve_tolerance is None else f"{args.curve_tolerance:g}"
+    return (
+        f"by {args.by}, z-scale {args.z_scale:g}, curve tolerance {tolerance_text}"
+        + (f", excluding {shown(' '.join(args.exclude))}" if args.exclude else "")
+        + (f", technology {shown(technology.name)}" if technology is not None else "")
+    )

@@ -7,6 +7,7 @@ import argparse
 import time
 from pathlib import Path
 
+from tarnwick.cli.arguments import scene_options_text
 from tarnwick.cli.failures import UsageError, shown
 from tarnwick.cli.progress import STAGES, StageProgress
 
@@ -41,11 +42,8 @@ def run_export(
     path: Path = args.output or Path("out") / f"{name}.{file_format}"
     check_writable(path)  # a bad place fails now, not after the conversion
     print(
-        f"tarnwick view: {shown(source)} as glTF ({file_format}), by {args.by}, z-scale "
-        f"{args.z_scale:g}, curve tolerance "
-        f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
-        + (f", excluding {shown(' '.join(args.exclude))}" if args.exclude else "")
-        + (f", technology {shown(technology.name)}" if technology is not None else "")
+        f"tarnwick view: {shown(source)} as glTF ({file_format}), "
+        f"{scene_options_text(args, technology)}"
         + (", one node per placement" if args.no_instancing else ""),
         flush=True,
     )

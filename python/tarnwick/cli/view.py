@@ -12,7 +12,12 @@ import os
 import time
 from pathlib import Path
 
-from tarnwick.cli.arguments import add_cell_option, add_scene_options, is_layout_path
+from tarnwick.cli.arguments import (
+    add_cell_option,
+    add_scene_options,
+    is_layout_path,
+    scene_options_text,
+)
 from tarnwick.cli.failures import Failed, UsageError, shown
 from tarnwick.cli.progress import STAGES, StageProgress
 from tarnwick.cli.tech import add_technology_options
@@ -114,10 +119,7 @@ def run(args: argparse.Namespace) -> int:
     for path in () if args.serve else (json_path, html_path):
         check_writable(path)  # a bad or read-only place fails now, not after the conversion
     print(
-        f"tarnwick view: {shown(source)}, by {args.by}, z-scale {args.z_scale:g}, curve tolerance "
-        f"{'none' if args.curve_tolerance is None else f'{args.curve_tolerance:g}'}"
-        + (f", excluding {shown(' '.join(args.exclude))}" if args.exclude else "")
-        + (f", technology {shown(technology.name)}" if technology is not None else "")
+        f"tarnwick view: {shown(source)}, {scene_options_text(args, technology)}"
         + (", all layers" if args.all_layers else ""),
         flush=True,
     )
