@@ -246,6 +246,14 @@ def read_layout(path: str | os.PathLike, layer_stack: Any = None, cell: str | No
             names = [_cell_name(top) or f"#{top.cell_index()}" for top in tops]
             raise UnknownCellError(f"{path} has no cell {cell!r} (top cells: {_listing(names)})")
         tops = [chosen]
+        # The rest of the file is not drawn: dropped, so that nothing (the undrawn-layer notice
+        # among it) counts shapes outside the cell's hierarchy, and its memory goes now.
+        from brenvik.hierarchy import cells_below
+
+        kept = cells_below(chosen) | {chosen.cell_index()}
+        dropped = [index for index in layout.each_cell_top_down() if index not in kept]
+        if dropped:
+            layout.delete_cells(dropped)
     _refuse_deep_chain(layout, tops)
     if layer_stack is not None:
         layer_stack.add_derived_layers(layout, [top.cell_index() for top in tops])

@@ -155,8 +155,12 @@ def test_gltf_export_and_show_take_the_technology_and_the_cell(tmp_path, capsys)
 
     gds = write_layout(tmp_path / "cell.gds", [(1, 0)], child_layers=[(68, 20)], child_copies=2)
     glb = tmp_path / "child.glb"
-    assert main(["view", gds, "--tech", "sky130", "--cell", "child", "--by", "cell", "-o", str(glb)]) == 0
+    argv = ["view", gds, "--tech", "sky130", "--cell", "child", "--by", "cell", "-o", str(glb)]
+    assert main(argv) == 0
     capsys.readouterr()
+    json_path = str(tmp_path / "child.json")
+    assert main(["view", gds, "--tech", "sky130", "--cell", "child", "-o", json_path]) == 0
+    assert "1/0" not in capsys.readouterr().err  # the top cell's layer is not the cell's to draw
     data = glb.read_bytes()
     (length,) = struct.unpack_from("<I", data, 12)
     document = json.loads(data[20 : 20 + length])
