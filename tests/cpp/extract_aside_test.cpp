@@ -34,34 +34,47 @@ std::vector<std::vector<std::int32_t>> contents(const model::PolygonPool& pool) 
   return out;
 }
 
+// The default sizes (the worker alone, then the caller in finish) and tiny ones (the caller
+// sharing the batches as it hands them over, batches filed out of order).
+const transform::ExtractionAside::Sizes kSizes[] = {{}, {64, 2}};
+
 TEST(ExtractionAside, GivesThePoolOfExtractionInPlaceAcrossManyBatches) {
-  transform::PolygonExtractor here(1000.0, 0.01);
-  model::PolygonPool expected, pool;
-  std::vector<std::int64_t> kept;
-  {
-    transform::ExtractionAside aside(1000.0, 0.01, pool);
-    for (int n = 0; n < 3000; ++n) {
-      const auto hull = star(n * 20000, 7 * n, 8 + n % 40);
-      here.extract(hull, kept);
-      expected.add(kept);
-      aside.add(hull);
+  for (const auto& sizes : kSizes) {
+    transform::PolygonExtractor here(1000.0, 0.01);
+    model::PolygonPool expected, pool;
+    std::vector<std::int64_t> kept;
+    {
+      transform::ExtractionAside aside(1000.0, 0.01, pool, sizes);
+      for (int n = 0; n < 12000; ++n) {
+        const auto hull = star(n * 20000, 7 * n, 8 + n % 40);
+        here.extract(hull, kept);
+        expected.add(kept);
+        aside.add(hull);
+      }
+      aside.finish();
     }
-    aside.finish();
+    EXPECT_EQ(pool.size(), 12000u);
+    EXPECT_EQ(contents(pool), contents(expected));
   }
-  EXPECT_EQ(pool.size(), 3000u);
-  EXPECT_EQ(contents(pool), contents(expected));
 }
 
 TEST(ExtractionAside, HandsBackTheFirstErrorInTheOrderOfTheHulls) {
   const std::int64_t far = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   const std::vector<std::int64_t> bad{0, 0, far, 0, far, far, 0, far};
-  model::PolygonPool pool;
-  transform::ExtractionAside aside(1000.0, 0.01, pool);
-  for (int n = 0; n < 10; ++n) aside.add(star(0, 0, 12));
-  aside.add(bad);
-  // The caller's own failure after it: the worker's error is the one to raise.
-  EXPECT_THROW(std::rethrow_exception(aside.stop()), model::CoordinateRangeError);
-  EXPECT_EQ(pool.size(), 10u);
+  for (const auto& sizes : kSizes) {
+    model::PolygonPool pool;
+    transform::ExtractionAside aside(1000.0, 0.01, pool, sizes);
+    try {
+      for (int n = 0; n < 300; ++n) aside.add(star(0, 0, 12));
+      aside.add(bad);
+      for (int n = 0; n < 300; ++n) aside.add(star(0, 0, 12));
+    } catch (const model::CoordinateRangeError&) {
+      // Handing over may report it already; stop() reports it again.
+    }
+    // The caller's own failure after it: the extraction's error is the one to raise.
+    EXPECT_THROW(std::rethrow_exception(aside.stop()), model::CoordinateRangeError);
+    EXPECT_EQ(pool.size(), 300u);
+  }
 }
 
 }  // namespace

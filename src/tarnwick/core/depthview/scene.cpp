@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <span>
 #include <utility>
 
 #include "tarnwick/core/depthview/read/parse.hpp"
 #include "tarnwick/core/depthview/release_memory.hpp"
 #include "tarnwick/core/depthview/transform/combine.hpp"
+#include "tarnwick/core/depthview/transform/extract_aside.hpp"
 #include "tarnwick/core/depthview/transform/native_views.hpp"
 #include "tarnwick/core/depthview/transform/placement_count.hpp"
 #include "tarnwick/core/depthview/write/message_writer.hpp"
@@ -91,18 +93,26 @@ auto build_scene(std::unique_ptr<read::LayoutReader> reader, write::LayerTable& 
   const double units_per_micrometre = 1.0 / reader->dbu();
   read::ParseOptions parse_options;
   parse_options.layers = options.layers;
-  parse_options.simplify_aside = true;  // the extraction is dropped on failure
   transform::PolygonExtractor extractor(units_per_micrometre, options.curve_tolerance);
   read::Extraction extraction;
+  // Polygons are simplified on a second thread while the layout is read and then freed (the
+  // extraction is dropped on failure).
+  std::optional<transform::ExtractionAside> aside;
+  if (options.curve_tolerance) {
+    aside.emplace(units_per_micrometre, options.curve_tolerance, extraction.pool);
+    parse_options.aside = &*aside;
+  }
   const model::CellGraph graph =
       read::parse(*reader, options.cells ? *options.cells : reader->top_cells(), parse_options,
                   extractor, extraction);
   // The layout and what the parse kept to find shapes again are not needed any more: their memory
   // goes before the scene's grows.
-  model::PolygonPool pool = std::move(extraction.pool);
-  extraction = read::Extraction();
+  extraction.known = {};
+  extraction.keys = {};
   reader.reset();
   if (after_read) after_read();
+  if (aside) aside->finish();
+  model::PolygonPool pool = std::move(extraction.pool);
   release_free_memory();
   stages.count("polygons", static_cast<long long>(pool.size()));
   transform::check_placement_limit(graph, options.max_placements());

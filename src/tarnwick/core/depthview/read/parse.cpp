@@ -1,10 +1,8 @@
 #include "tarnwick/core/depthview/read/parse.hpp"
 
 #include <exception>
-#include <optional>
 #include <span>
 
-#include "tarnwick/core/depthview/transform/extract_aside.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -107,21 +105,16 @@ class Walk {
 model::CellGraph parse(LayoutReader& reader, std::span<const std::int64_t> tops,
                        const ParseOptions& options, transform::PolygonExtractor& extractor,
                        Extraction& extraction) {
-  std::optional<transform::ExtractionAside> aside;
-  if (options.simplify_aside && extractor.tolerance()) {
-    aside.emplace(extractor.units_per_micrometre(), extractor.tolerance(), extraction.pool);
-  }
-  Walk walk(reader, options, extractor, extraction, aside ? &*aside : nullptr);
+  Walk walk(reader, options, extractor, extraction, options.aside);
   try {
     for (const std::int64_t top : tops) walk.from(top);
   } catch (...) {
     // A failed extraction of an earlier polygon comes first, as it would without the worker.
-    if (aside) {
-      if (std::exception_ptr earlier = aside->stop()) std::rethrow_exception(earlier);
+    if (options.aside != nullptr) {
+      if (std::exception_ptr earlier = options.aside->stop()) std::rethrow_exception(earlier);
     }
     throw;
   }
-  if (aside) aside->finish();
   return walk.take();
 }
 

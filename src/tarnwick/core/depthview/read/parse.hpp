@@ -14,6 +14,7 @@
 #include "tarnwick/core/depthview/model/polygon_pool.hpp"
 #include "tarnwick/core/depthview/read/layout_reader.hpp"
 #include "tarnwick/core/depthview/transform/extract.hpp"
+#include "tarnwick/core/depthview/transform/extract_aside.hpp"
 
 namespace tarnwick::depthview::read {
 
@@ -52,16 +53,18 @@ struct Extraction {
 struct ParseOptions {
   std::vector<std::int64_t> layers;  // the layer indices whose shapes are read, in order
   const std::unordered_set<std::int64_t>* known_cells = nullptr;  // null: every cell is known
-  // Simplify on a second thread while the hierarchy is read (when the extractor simplifies at
-  // all): the same pool, in the same order, and the same first error. For a parse whose
-  // extraction is dropped on failure: after an error the pool may lack polygons that `known`
-  // and `keys` name.
-  bool simplify_aside = false;
+  // When given, new polygons are handed to it instead of being extracted during the walk: the
+  // pool is complete, with the same polygons in the same order, once the caller has finished it,
+  // and its first error comes first. For a parse whose extraction is dropped on failure: the
+  // pool may lack polygons that `known` and `keys` name.
+  transform::ExtractionAside* aside = nullptr;
 };
 
 // Walks the hierarchy below `tops` depth first: a cell's own polygons (layer by layer, shape by
 // shape) before those of the cells it places, each placed cell complete before the next cell
-// instance; a cell is read once. New polygons go to `extraction.pool` through `extractor`. Throws
+// instance; a cell is read once. New polygons go to `extraction.pool` through `extractor` (or
+// `options.aside`, which the caller finishes; a failed walk stops it and raises its error if that
+// came first). Throws
 // ShapeWithoutPolygon, UnknownCell, SimplifyError, model::CoordinateRangeError or the reader's own
 // errors; what was extracted before a failure stays in `extraction`.
 model::CellGraph parse(LayoutReader& reader, std::span<const std::int64_t> tops,

@@ -1,21 +1,33 @@
 #include "tarnwick/core/depthview/transform/extract_aside.hpp"
 
+#include <limits>
 #include <utility>
 
 namespace tarnwick::depthview::transform {
 
 namespace {
 
-// A batch is handed over at this many coordinates; at most this many batches wait, so that a
-// worker behind the reader holds the reader back instead of the memory growing.
-constexpr std::size_t kBatchCoordinates = std::size_t{1} << 15;
-constexpr std::size_t kQueuedBatches = 8;
+// Beyond this many batches extracted but held for an earlier one (a batch the worker is still
+// on), the caller waits rather than extracting more, so memory stays bounded.
+constexpr std::size_t kFiledBatches = 16;
+
+bool fits_narrow(std::span<const std::int64_t> hull) {
+  for (const std::int64_t c : hull) {
+    if (c < std::numeric_limits<std::int32_t>::min() || c > std::numeric_limits<std::int32_t>::max())
+      return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 ExtractionAside::ExtractionAside(double units_per_micrometre, std::optional<double> tolerance,
-                                 model::PolygonPool& pool)
-    : extractor_(units_per_micrometre, tolerance), pool_(pool), worker_([this] { run(); }) {}
+                                 model::PolygonPool& pool, Sizes sizes)
+    : sizes_(sizes),
+      worker_extractor_(units_per_micrometre, tolerance),
+      caller_extractor_(units_per_micrometre, tolerance),
+      pool_(pool),
+      worker_([this] { run(); }) {}
 
 ExtractionAside::~ExtractionAside() {
   if (!worker_.joinable()) return;
@@ -28,70 +40,136 @@ ExtractionAside::~ExtractionAside() {
 }
 
 void ExtractionAside::add(std::span<const std::int64_t> hull) {
+  if (!fits_narrow(hull)) {
+    // A hull beyond 32 bits (the pool will refuse it) travels alone, at full width.
+    if (!filling_.sizes.empty()) hand_over();
+    filling_.wide.assign(hull.begin(), hull.end());
+    filling_.sizes.push_back(static_cast<std::uint32_t>(hull.size()));
+    hand_over();
+    return;
+  }
   filling_.coordinates.insert(filling_.coordinates.end(), hull.begin(), hull.end());
   filling_.sizes.push_back(static_cast<std::uint32_t>(hull.size()));
-  if (filling_.coordinates.size() >= kBatchCoordinates) hand_over();
+  if (filling_.coordinates.size() >= sizes_.batch_coordinates) hand_over();
 }
 
 void ExtractionAside::hand_over() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return error_ || queue_.size() < kQueuedBatches; });
   if (error_) std::rethrow_exception(error_);
-  queue_.push_back(std::move(filling_));
+  filling_.number = handed_over_++;
+  waiting_.push_back(std::move(filling_));
   filling_ = Batch();
+  changed_.notify_all();
+  while (!error_ && waiting_.size() > sizes_.waiting_batches) {
+    if (done_.size() >= kFiledBatches) {
+      changed_.wait(lock, [&] {
+        return error_ || done_.size() < kFiledBatches || waiting_.size() <= sizes_.waiting_batches;
+      });
+      continue;
+    }
+    Batch batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    ++extracting_;
+    extract_and_file(std::move(batch), caller_extractor_, lock);
+  }
+  if (error_) std::rethrow_exception(error_);
+}
+
+void ExtractionAside::extract_and_file(Batch batch, PolygonExtractor& extractor,
+                                       std::unique_lock<std::mutex>& lock) {
   lock.unlock();
+  try {
+    std::vector<std::int64_t> hull, kept;
+    std::size_t offset = 0;
+    for (const std::uint32_t size : batch.sizes) {
+      if (batch.wide.empty()) {
+        hull.assign(batch.coordinates.begin() + offset, batch.coordinates.begin() + offset + size);
+      } else {
+        hull = std::move(batch.wide);
+      }
+      extractor.extract(hull, kept);
+      batch.kept.insert(batch.kept.end(), kept.begin(), kept.end());
+      batch.kept_sizes.push_back(static_cast<std::uint32_t>(kept.size()));
+      offset += size;
+    }
+  } catch (...) {
+    batch.error = std::current_exception();
+  }
+  std::vector<std::int32_t>().swap(batch.coordinates);
+  lock.lock();
+  const std::uint64_t number = batch.number;
+  done_.emplace(number, std::move(batch));
+  add_ready_batches();
+  --extracting_;
   changed_.notify_all();
 }
 
-void ExtractionAside::join() {
-  {
-    std::lock_guard lock(mutex_);
-    if (!filling_.sizes.empty() && !error_) queue_.push_back(std::move(filling_));
-    filling_ = Batch();
-    closing_ = true;
+void ExtractionAside::add_ready_batches() {
+  for (auto next = done_.find(next_to_add_); next != done_.end(); next = done_.find(next_to_add_)) {
+    const Batch batch = std::move(next->second);
+    done_.erase(next);
+    ++next_to_add_;
+    if (error_) continue;
+    try {
+      std::size_t offset = 0;
+      for (const std::uint32_t size : batch.kept_sizes) {
+        pool_.add(std::span<const std::int64_t>(batch.kept.data() + offset, size));
+        offset += size;
+      }
+    } catch (...) {
+      error_ = std::current_exception();
+      continue;
+    }
+    if (batch.error) error_ = batch.error;
   }
+}
+
+void ExtractionAside::complete() {
+  std::unique_lock lock(mutex_);
+  if (!filling_.sizes.empty() && !error_) {
+    filling_.number = handed_over_++;
+    waiting_.push_back(std::move(filling_));
+  }
+  filling_ = Batch();
+  closing_ = true;
   changed_.notify_all();
+  while (!error_ && !waiting_.empty()) {
+    Batch batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    ++extracting_;
+    extract_and_file(std::move(batch), caller_extractor_, lock);
+  }
+  waiting_.clear();  // only left after an error
+  changed_.wait(lock, [&] { return extracting_ == 0; });
+  lock.unlock();
   worker_.join();
 }
 
 void ExtractionAside::finish() {
-  join();
+  complete();
   if (error_) std::rethrow_exception(error_);
 }
 
 std::exception_ptr ExtractionAside::stop() {
-  join();
+  complete();
   return error_;
 }
 
 void ExtractionAside::run() {
-  std::vector<std::int64_t> kept;
+  std::unique_lock lock(mutex_);
   for (;;) {
-    Batch batch;
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
-      if (queue_.empty() || dropping_) return;
-      batch = std::move(queue_.front());
-      queue_.pop_front();
+    changed_.wait(lock, [&] { return closing_ || error_ || !waiting_.empty(); });
+    if (dropping_) return;
+    if (error_) waiting_.clear();  // nothing after the first failure is added
+    if (waiting_.empty()) {
+      if (closing_) return;
+      changed_.wait(lock, [&] { return closing_; });
+      continue;
     }
-    changed_.notify_all();
-    try {
-      std::size_t offset = 0;
-      for (const std::uint32_t size : batch.sizes) {
-        extractor_.extract(std::span<const std::int64_t>(batch.coordinates.data() + offset, size),
-                           kept);
-        pool_.add(kept);
-        offset += size;
-      }
-    } catch (...) {
-      {
-        std::lock_guard lock(mutex_);
-        error_ = std::current_exception();
-      }
-      changed_.notify_all();
-      return;
-    }
+    Batch batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    ++extracting_;
+    extract_and_file(std::move(batch), worker_extractor_, lock);
   }
 }
 
