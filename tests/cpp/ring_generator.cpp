@@ -71,6 +71,22 @@ void circle(Random& random, Outline& out, double tolerance) {
   out.arc(cx, cy, r, random.angle(), 2 * kPi * (n - 1) / n, n - 1);
 }
 
+// A regular polygon whose three consecutive points make a triangle about one or two tolerances
+// tall (r (1 - cos(2 pi / n))), where the native path's every-point-kept test draws its lines;
+// sometimes one point is pulled in, so that the ring is no longer convex.
+void regular_polygon(Random& random, Outline& out, double tolerance) {
+  const int n = count(random, 3, 400);
+  const double tall = (tolerance > 0 ? tolerance : 0.01) * random.uniform(0.8, 2.5);
+  const double r = tall / (1 - std::cos(2 * kPi / n));
+  const double cx = random.uniform(-1000, 1000), cy = random.uniform(-1000, 1000);
+  const std::size_t first = out.points.size();
+  out.arc(cx, cy, r, random.angle(), 2 * kPi * (n - 1) / n, n - 1);
+  if (random.chance(0.3)) {
+    Point& p = out.points[first + static_cast<std::size_t>(random.integer(0, n - 1))];
+    p = {cx + (p[0] - cx) * random.uniform(0.9, 0.9999), cy + (p[1] - cy) * random.uniform(0.9, 0.9999)};
+  }
+}
+
 void arc_band(Random& random, Outline& out) {
   const double outer = random.log_uniform(0.05, 500.0);
   const double inner = outer * random.uniform(0.1, 0.98);
@@ -355,7 +371,7 @@ const std::vector<KindEntry>& kind_table() {
       {"taper", 6},         {"manhattan", 10},    {"wiggle", 6},
       {"spiral", 6},        {"collinear", 6},     {"tiny", 4},
       {"self_touching", 6}, {"near_touching", 6}, {"star", 5},
-      {"random_walk", 3},   {"huge", 6},
+      {"random_walk", 3},   {"huge", 6},          {"regular_polygon", 6},
   };
   return table;
 }
@@ -369,6 +385,7 @@ double draw_tolerance(Random& random) {
 
 void shape(std::string_view kind, Random& random, Outline& out, double tolerance) {
   if (kind == "circle") return circle(random, out, tolerance);
+  if (kind == "regular_polygon") return regular_polygon(random, out, tolerance);
   if (kind == "arc_band") return arc_band(random, out);
   if (kind == "rounded_rectangle") return rounded_rectangle(random, out);
   if (kind == "taper") return taper(random, out, tolerance);

@@ -77,6 +77,116 @@ struct QuadtreePadding {
   }
 };
 
+// The turn at q of the path p -> q -> r when plain double arithmetic is sure of it (the
+// determinant clear of its rounding error): 1 left, -1 right, 0 when straight or unsure.
+int sure_turn(const Point& p, const Point& q, const Point& r) {
+  const double left = (p[0] - r[0]) * (q[1] - r[1]);
+  const double right = (p[1] - r[1]) * (q[0] - r[0]);
+  const double det = left - right;
+  const double bound = 1e-15 * (std::fabs(left) + std::fabs(right));
+  return det > bound ? 1 : det < -bound ? -1 : 0;
+}
+
+// Whether the closed ring surely bounds a strictly convex polygon: every turn surely the same way
+// and round once (the edge directions' x and y components each change sign at most twice). Then
+// no segment between two of its points meets another such segment or an edge but at shared end
+// points, so the simplification never finds a bad intersection and needs no segment index.
+bool surely_strictly_convex(std::span<const Point> ring) {
+  const std::size_t n = ring.size() - 1;  // distinct points; ring[n] == ring[0]
+  if (n < 3) return false;
+  int turn = 0;
+  int x_changes = 0, y_changes = 0;
+  double last_dx = 0.0, last_dy = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const Point& p = ring[k];
+    const Point& q = ring[k + 1];
+    const int t = sure_turn(p, q, ring[k + 2 <= n ? k + 2 : 1]);
+    if (t == 0 || (turn != 0 && t != turn)) return false;
+    turn = t;
+    const double dx = q[0] - p[0], dy = q[1] - p[1];
+    if (dx != 0.0) {
+      x_changes += last_dx != 0.0 && (dx > 0.0) != (last_dx > 0.0);
+      last_dx = dx;
+    }
+    if (dy != 0.0) {
+      y_changes += last_dy != 0.0 && (dy > 0.0) != (last_dy > 0.0);
+      last_dy = dy;
+    }
+  }
+  // The change from the last edge back to the first.
+  for (std::size_t k = 0; k < n; ++k) {
+    const double dx = ring[k + 1][0] - ring[k][0];
+    if (dx != 0.0) {
+      x_changes += (dx > 0.0) != (last_dx > 0.0);
+      break;
+    }
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    const double dy = ring[k + 1][1] - ring[k][1];
+    if (dy != 0.0) {
+      y_changes += (dy > 0.0) != (last_dy > 0.0);
+      break;
+    }
+  }
+  return x_changes <= 2 && y_changes <= 2;
+}
+
+// Whether the edge directions of the closed ring go round once: their x and y components each
+// change sign at most twice (zero components skipped). With every turn the same way, the ring is
+// then convex.
+bool turns_round_once(std::span<const Point> ring) {
+  for (const int axis : {0, 1}) {
+    int changes = 0;
+    double first = 0.0, previous = 0.0;
+    for (std::size_t k = 0; k + 1 < ring.size(); ++k) {
+      const double d = ring[k + 1][axis] - ring[k][axis];
+      if (d == 0.0) continue;
+      if (first == 0.0) first = d;
+      changes += previous != 0.0 && (d > 0.0) != (previous > 0.0);
+      previous = d;
+    }
+    changes += first != 0.0 && (first > 0.0) != (previous > 0.0);
+    if (changes > 2) return false;
+  }
+  return true;
+}
+
+// Whether the simplification surely keeps every point of the ring. A section is flattened only
+// when all its points lie within the tolerance of the segment joining its ends, so any three
+// consecutive points of it lie in a strip twice the tolerance wide (once the tolerance where the
+// ring is convex: then they all lie on one side), and so does their triangle: its smallest
+// altitude is at most that width. Where every such triangle of the ring is clearly taller, no
+// section is ever flattened, whatever order the sections come in. `magnitude` is the largest
+// coordinate magnitude; the margin covers the rounding of GEOS's distances (a few units in the
+// last place of the coordinates) and of the test itself, and makes the turns' signs sure.
+bool keeps_every_point(std::span<const Point> ring, double tolerance, double magnitude) {
+  if (!(magnitude >= 0x1p-100 && magnitude <= 0x1p100)) return false;
+  const double guard = tolerance + magnitude * 0x1p-40;
+  const double limit = guard * guard * (1.0 + 0x1p-20);  // the smallest altitude, squared
+  const std::size_t last = ring.size() - 1;
+  bool wide = true;  // every triangle taller than twice the guard
+  int turn = 0;      // the way every triangle turns, 0 once they differ
+  // Each inner point with its neighbours, then the closing point with its own (a triangle that
+  // no section holds, but one that convexity needs).
+  for (std::size_t k = 1; k <= last; ++k) {
+    const Point& p = ring[k - 1];
+    const Point& q = ring[k];
+    const Point& r = ring[k < last ? k + 1 : 1];
+    const double ux = q[0] - p[0], uy = q[1] - p[1];
+    const double vx = r[0] - q[0], vy = r[1] - q[1];
+    const double wx = r[0] - p[0], wy = r[1] - p[1];
+    const double area2 = ux * vy - uy * vx;  // twice the triangle's area
+    const double longest2 = std::max({ux * ux + uy * uy, vx * vx + vy * vy, wx * wx + wy * wy});
+    const double tall2 = area2 * area2;  // (smallest altitude * longest side)^2
+    const bool tall = tall2 > limit * longest2;
+    if (k < last && !tall) return false;
+    wide = wide && (k == last || tall2 > 4.0 * limit * longest2);
+    const int way = !tall ? 0 : area2 > 0.0 ? 1 : -1;
+    turn = k == 1 ? way : (way == turn ? turn : 0);
+  }
+  return wide || (turn != 0 && turns_round_once(ring));
+}
+
 }  // namespace
 
 std::string_view refusal_name(RingRefusal refusal) {
@@ -131,18 +241,25 @@ RingRefusal RingSimplifier::simplify(std::span<const Point> ring, double toleran
       ring.front() != ring.back()) {
     return RingRefusal::invalid_input;
   }
-  bool huge = false;
+  double magnitude = 0.0;
   for (const Point& point : ring) {
     if (!std::isfinite(point[0]) || !std::isfinite(point[1])) return RingRefusal::invalid_input;
-    huge = huge || std::fabs(point[0]) > kMaxMagnitude || std::fabs(point[1]) > kMaxMagnitude;
+    magnitude = std::max({magnitude, std::fabs(point[0]), std::fabs(point[1])});
   }
-  if (huge) return RingRefusal::huge_coordinates;
+  if (magnitude > kMaxMagnitude) return RingRefusal::huge_coordinates;
 
   const auto last = static_cast<std::uint32_t>(size - 1);
-  input_.assign(last, [&](std::uint32_t k) { return SegmentBox::of(ring[k], ring[k + 1]); });
-  QuadtreePadding input_padding;
-  for (std::uint32_t k = 0; k < last; ++k) {
-    if (!input_padding.insert(input_.box(k))) return RingRefusal::index_padding;
+  if (keeps_every_point(ring, tolerance, magnitude)) {
+    for (std::uint32_t k = 0; k <= last; ++k) kept.push_back(k);
+    return RingRefusal::none;
+  }
+  const bool convex = surely_strictly_convex(ring);
+  if (!convex) {
+    input_.assign(last, [&](std::uint32_t k) { return SegmentBox::of(ring[k], ring[k + 1]); });
+    QuadtreePadding input_padding;
+    for (std::uint32_t k = 0; k < last; ++k) {
+      if (!input_padding.insert(input_.box(k))) return RingRefusal::index_padding;
+    }
   }
   output_.reset();
   output_start_.clear();
@@ -201,13 +318,15 @@ RingRefusal RingSimplifier::simplify(std::span<const Point> ring, double toleran
     if (at == i) return kept.clear(), RingRefusal::degenerate;
     if (farthest > tolerance) flatten = false;
 
-    if (flatten && !has_bad_intersection(ring, i, j)) {
-      for (std::uint32_t k = i; k < j; ++k) input_.remove(k);
-      const SegmentBox box = SegmentBox::of(a, b);
-      if (!output_padding.insert(box)) return kept.clear(), RingRefusal::index_padding;
-      output_.append(box);
-      output_start_.push_back(i);
-      output_end_.push_back(j);
+    if (flatten && (convex || !has_bad_intersection(ring, i, j))) {
+      if (!convex) {
+        for (std::uint32_t k = i; k < j; ++k) input_.remove(k);
+        const SegmentBox box = SegmentBox::of(a, b);
+        if (!output_padding.insert(box)) return kept.clear(), RingRefusal::index_padding;
+        output_.append(box);
+        output_start_.push_back(i);
+        output_end_.push_back(j);
+      }
       kept.push_back(i);
       continue;
     }
