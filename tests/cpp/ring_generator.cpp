@@ -83,7 +83,8 @@ void regular_polygon(Random& random, Outline& out, double tolerance) {
   out.arc(cx, cy, r, random.angle(), 2 * kPi * (n - 1) / n, n - 1);
   if (random.chance(0.3)) {
     Point& p = out.points[first + static_cast<std::size_t>(random.integer(0, n - 1))];
-    p = {cx + (p[0] - cx) * random.uniform(0.9, 0.9999), cy + (p[1] - cy) * random.uniform(0.9, 0.9999)};
+    const double x = cx + (p[0] - cx) * random.uniform(0.9, 0.9999);
+    p = {x, cy + (p[1] - cy) * random.uniform(0.9, 0.9999)};
   }
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // Seeded generator of closed rings (coordinates in micrometres) for checking the native ring
 // simplification against GEOS: layout-like shapes (circles, regular polygons, arcs, rounded
-// rectangles, tapers, Manhattan outlines), hard ones (wiggles and spirals near the tolerance, nearly collinear runs,
-// rings smaller than the tolerance, self-touching and nearly self-touching outlines, random
-// self-crossing rings) and huge coordinates, with the default tolerance 0.01 most of the time and
-// others (0, tiny, large) otherwise.
+// rectangles, tapers, Manhattan outlines), hard ones (wiggles and spirals near the tolerance,
+// nearly collinear runs, rings smaller than the tolerance, self-touching and nearly self-touching
+// outlines, random self-crossing rings) and huge coordinates, with the default tolerance 0.01 most
+// of the time and others (0, tiny, large) otherwise.
 //
 // Ring number `index` of a seed is always the same ring, however many are generated, so that a
 // short slice and a long run share their first rings and a failing ring can be regenerated alone.

@@ -3,7 +3,6 @@
 #include <exception>
 #include <span>
 
-
 namespace tarnwick::depthview::read {
 
 namespace {

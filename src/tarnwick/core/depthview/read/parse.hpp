@@ -64,9 +64,8 @@ struct ParseOptions {
 // shape) before those of the cells it places, each placed cell complete before the next cell
 // instance; a cell is read once. New polygons go to `extraction.pool` through `extractor` (or
 // `options.aside`, which the caller finishes; a failed walk stops it and raises its error if that
-// came first). Throws
-// ShapeWithoutPolygon, UnknownCell, SimplifyError, model::CoordinateRangeError or the reader's own
-// errors; what was extracted before a failure stays in `extraction`.
+// came first). Throws ShapeWithoutPolygon, UnknownCell, SimplifyError, model::CoordinateRangeError
+// or the reader's own errors; what was extracted before a failure stays in `extraction`.
 model::CellGraph parse(LayoutReader& reader, std::span<const std::int64_t> tops,
                        const ParseOptions& options, transform::PolygonExtractor& extractor,
                        Extraction& extraction);

@@ -12,9 +12,10 @@ namespace {
 constexpr std::size_t kFiledBatches = 16;
 
 bool fits_narrow(std::span<const std::int64_t> hull) {
+  constexpr std::int64_t low = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int64_t high = std::numeric_limits<std::int32_t>::max();
   for (const std::int64_t c : hull) {
-    if (c < std::numeric_limits<std::int32_t>::min() || c > std::numeric_limits<std::int32_t>::max())
-      return false;
+    if (c < low || c > high) return false;
   }
   return true;
 }

@@ -87,50 +87,6 @@ int sure_turn(const Point& p, const Point& q, const Point& r) {
   return det > bound ? 1 : det < -bound ? -1 : 0;
 }
 
-// Whether the closed ring surely bounds a strictly convex polygon: every turn surely the same way
-// and round once (the edge directions' x and y components each change sign at most twice). Then
-// no segment between two of its points meets another such segment or an edge but at shared end
-// points, so the simplification never finds a bad intersection and needs no segment index.
-bool surely_strictly_convex(std::span<const Point> ring) {
-  const std::size_t n = ring.size() - 1;  // distinct points; ring[n] == ring[0]
-  if (n < 3) return false;
-  int turn = 0;
-  int x_changes = 0, y_changes = 0;
-  double last_dx = 0.0, last_dy = 0.0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const Point& p = ring[k];
-    const Point& q = ring[k + 1];
-    const int t = sure_turn(p, q, ring[k + 2 <= n ? k + 2 : 1]);
-    if (t == 0 || (turn != 0 && t != turn)) return false;
-    turn = t;
-    const double dx = q[0] - p[0], dy = q[1] - p[1];
-    if (dx != 0.0) {
-      x_changes += last_dx != 0.0 && (dx > 0.0) != (last_dx > 0.0);
-      last_dx = dx;
-    }
-    if (dy != 0.0) {
-      y_changes += last_dy != 0.0 && (dy > 0.0) != (last_dy > 0.0);
-      last_dy = dy;
-    }
-  }
-  // The change from the last edge back to the first.
-  for (std::size_t k = 0; k < n; ++k) {
-    const double dx = ring[k + 1][0] - ring[k][0];
-    if (dx != 0.0) {
-      x_changes += (dx > 0.0) != (last_dx > 0.0);
-      break;
-    }
-  }
-  for (std::size_t k = 0; k < n; ++k) {
-    const double dy = ring[k + 1][1] - ring[k][1];
-    if (dy != 0.0) {
-      y_changes += (dy > 0.0) != (last_dy > 0.0);
-      break;
-    }
-  }
-  return x_changes <= 2 && y_changes <= 2;
-}
-
 // Whether the edge directions of the closed ring go round once: their x and y components each
 // change sign at most twice (zero components skipped). With every turn the same way, the ring is
 // then convex.
@@ -149,6 +105,22 @@ bool turns_round_once(std::span<const Point> ring) {
     if (changes > 2) return false;
   }
   return true;
+}
+
+// Whether the closed ring surely bounds a strictly convex polygon: every turn surely the same way,
+// going round once. Then no segment between two of its points meets another such segment or an
+// edge but at shared end points, so the simplification never finds a bad intersection and needs
+// no segment index.
+bool surely_strictly_convex(std::span<const Point> ring) {
+  const std::size_t n = ring.size() - 1;  // distinct points; ring[n] == ring[0]
+  if (n < 3) return false;
+  int turn = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const int t = sure_turn(ring[k], ring[k + 1], ring[k + 2 <= n ? k + 2 : 1]);
+    if (t == 0 || (turn != 0 && t != turn)) return false;
+    turn = t;
+  }
+  return turns_round_once(ring);
 }
 
 // Whether the simplification surely keeps every point of the ring. A section is flattened only
