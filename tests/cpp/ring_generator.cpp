@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace tarnwick::testing {
@@ -69,6 +70,44 @@ void circle(Random& random, Outline& out, double tolerance) {
                        ? tolerance * random.uniform(0.5, 2.0) / (1 - std::cos(kPi / n))
                        : radius;
   out.arc(cx, cy, r, random.angle(), 2 * kPi * (n - 1) / n, n - 1);
+}
+
+// The smallest altitude of the triangles of three consecutive points of the open outline.
+double smallest_altitude(const std::vector<Point>& points) {
+  double smallest = std::numeric_limits<double>::infinity();
+  for (std::size_t k = 1; k + 1 < points.size(); ++k) {
+    const Point &p = points[k - 1], &q = points[k], &r = points[k + 1];
+    const double ux = q[0] - p[0], uy = q[1] - p[1], vx = r[0] - q[0], vy = r[1] - q[1];
+    const double wx = r[0] - p[0], wy = r[1] - p[1];
+    const double longest =
+        std::sqrt(std::max({ux * ux + uy * uy, vx * vx + vy * vy, wx * wx + wy * wy}));
+    smallest = std::min(smallest, std::fabs(ux * vy - uy * vx) / longest);
+  }
+  return smallest;
+}
+
+// A few random points (a convex outline on an ellipse, or points anywhere, crossing), its
+// tolerance a hair either side of half or all of its smallest triangle's altitude: the lines the
+// native path's every-point-kept test draws.
+void at_the_line(Random& random, Outline& out, double& tolerance) {
+  const int n = random.integer(3, 30);
+  const double scale = random.log_uniform(0.01, 10000.0);
+  if (random.chance(0.5)) {
+    std::vector<double> angles;
+    for (int i = 0; i < n; ++i) angles.push_back(random.angle());
+    std::sort(angles.begin(), angles.end());
+    const double ry = scale * random.uniform(0.05, 1.0);
+    for (const double a : angles) out.add(scale * std::cos(a), ry * std::sin(a));
+  } else {
+    for (int i = 0; i < n; ++i) out.add(random.uniform(0, scale), random.uniform(0, scale));
+  }
+  std::vector<Point> closed = out.points;
+  closed.push_back(closed.front());
+  closed.push_back(closed[1]);
+  const double altitude = smallest_altitude(closed);
+  if (altitude > 0 && std::isfinite(altitude)) {
+    tolerance = altitude * (random.chance(0.5) ? 0.5 : 1.0) * (1 + random.uniform(-1e-6, 1e-6));
+  }
 }
 
 // A regular polygon whose three consecutive points make a triangle about one or two tolerances
@@ -373,6 +412,7 @@ const std::vector<KindEntry>& kind_table() {
       {"spiral", 6},        {"collinear", 6},     {"tiny", 4},
       {"self_touching", 6}, {"near_touching", 6}, {"star", 5},
       {"random_walk", 3},   {"huge", 6},          {"regular_polygon", 6},
+      {"at_the_line", 4},
   };
   return table;
 }
@@ -452,6 +492,8 @@ void generate_ring(std::uint64_t seed, std::uint64_t index, GeneratedRing& ring)
       for (Point& p : ring.points) p = {p[0] * scale, p[1] * scale};
       ring.tolerance *= scale;
     }
+  } else if (kind == "at_the_line") {
+    at_the_line(random, out, ring.tolerance);
   } else {
     shape(kind, random, out, ring.tolerance);
   }
