@@ -68,16 +68,16 @@ void ExtractionAside::hand_over() {
       });
       continue;
     }
-    Batch batch = std::move(waiting_.front());
-    waiting_.pop_front();
-    ++extracting_;
-    extract_and_file(std::move(batch), caller_extractor_, lock);
+    extract_oldest(caller_extractor_, lock);
   }
   if (error_) std::rethrow_exception(error_);
 }
 
-void ExtractionAside::extract_and_file(Batch batch, PolygonExtractor& extractor,
-                                       std::unique_lock<std::mutex>& lock) {
+void ExtractionAside::extract_oldest(PolygonExtractor& extractor,
+                                     std::unique_lock<std::mutex>& lock) {
+  Batch batch = std::move(waiting_.front());
+  waiting_.pop_front();
+  ++extracting_;
   lock.unlock();
   try {
     std::vector<std::int64_t> hull, kept;
@@ -135,10 +135,7 @@ void ExtractionAside::complete() {
   closing_ = true;
   changed_.notify_all();
   while (!error_ && !waiting_.empty()) {
-    Batch batch = std::move(waiting_.front());
-    waiting_.pop_front();
-    ++extracting_;
-    extract_and_file(std::move(batch), caller_extractor_, lock);
+    extract_oldest(caller_extractor_, lock);
   }
   waiting_.clear();  // only left after an error
   changed_.wait(lock, [&] { return extracting_ == 0; });
@@ -167,10 +164,7 @@ void ExtractionAside::run() {
       changed_.wait(lock, [&] { return closing_; });
       continue;
     }
-    Batch batch = std::move(waiting_.front());
-    waiting_.pop_front();
-    ++extracting_;
-    extract_and_file(std::move(batch), worker_extractor_, lock);
+    extract_oldest(worker_extractor_, lock);
   }
 }
 

@@ -63,10 +63,9 @@ class ExtractionAside {
   };
 
   void hand_over();
-  // Extracts `batch` with `extractor` outside the lock, then files it and adds what is next in
-  // order to the pool. Called and returns with `lock` held.
-  void extract_and_file(Batch batch, PolygonExtractor& extractor,
-                        std::unique_lock<std::mutex>& lock);
+  // Takes the oldest waiting batch, extracts it with `extractor` outside the lock, then files it
+  // and adds what is next in order to the pool. Called and returns with `lock` held.
+  void extract_oldest(PolygonExtractor& extractor, std::unique_lock<std::mutex>& lock);
   void add_ready_batches();  // with the lock held
   void complete();
   void run();
